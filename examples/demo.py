@@ -79,6 +79,7 @@ def configure_board(packet_ids: count[int]) -> None:
             kelvane.set_channel_request(channel, cfg, packet_id),
         )
 
+    print()
     print("Setting a temperature, then resetting the board")
     packet_id = next(packet_ids)
     show(
