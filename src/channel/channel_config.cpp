@@ -1,0 +1,151 @@
+#include "channel/channel_config.hpp"
+
+#include "channel/borrow.hpp"
+#include "channel/channel_type.hpp"
+#include "module/binder.hpp"
+#include "module/classes.hpp"
+#include "module/convert.hpp"
+
+namespace kelvane::channel {
+namespace {
+
+using py::guard;
+
+struct ChannelConfigObject {
+    PyObject_HEAD
+    ChannelConfigRecord record;
+    BorrowFlag borrow;
+};
+
+ChannelConfigObject* as_config(PyObject* self) { return reinterpret_cast<ChannelConfigObject*>(self); }
+
+PyTypeObject* config_class = nullptr;
+
+const py::ParamTable kConfigParams = py::make_params(
+    "__new__", "ChannelConfig", {"channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0"});
+
+class SharedBorrow {
+  public:
+    explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
+        if (!flag_.try_share()) py::raise(PyExc_RuntimeError, "Already mutably borrowed");
+    }
+    ~SharedBorrow() { flag_.release_share(); }
+    SharedBorrow(const SharedBorrow&) = delete;
+    SharedBorrow& operator=(const SharedBorrow&) = delete;
+
+  private:
+    BorrowFlag& flag_;
+};
+
+class ExclusiveBorrow {
+  public:
+    explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
+        if (!flag_.try_exclusive()) py::raise(PyExc_RuntimeError, "Already borrowed");
+    }
+    ~ExclusiveBorrow() { flag_.release_exclusive(); }
+    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
+    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+
+  private:
+    BorrowFlag& flag_;
+};
+
+PyObject* new_config(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guard([&] {
+        PyObject* bound[5];
+        py::bind_tuple(kConfigParams, args, kwargs, bound);
+        ChannelConfigRecord record;
+        record.channel_type = py::convert_param(kConfigParams, 0, bound, channel_type_from_object);
+        record.max_resistance = py::convert_param(kConfigParams, 1, bound, py::to_f32);
+        record.min_resistance = py::convert_param(kConfigParams, 2, bound, py::to_f32);
+        record.shunt_resistance = py::convert_param(kConfigParams, 3, bound, py::to_f32);
+        record.r_ain0 = py::convert_param(kConfigParams, 4, bound, py::to_f32);
+        auto* self = py::allocate<ChannelConfigObject>(type);  // zero-filled: the borrow flag is idle
+        self->record = record;
+        return reinterpret_cast<PyObject*>(self);
+    });
+}
+
+// Getters and setters share one shape: read or write one field of the record
+// under the matching borrow.
+template <auto Field>
+struct Attribute;
+
+template <float ChannelConfigRecord::*Field>
+struct Attribute<Field> {
+    static PyObject* to_python(float value) { return py::checked(PyFloat_FromDouble(value)).release(); }
+    static float from_python(PyObject* value) { return py::to_f32(value); }
+};
+
+template <ChannelTypeValue ChannelConfigRecord::*Field>
+struct Attribute<Field> {
+    static PyObject* to_python(ChannelTypeValue value) { return channel_type_to_object(value); }
+    static ChannelTypeValue from_python(PyObject* value) { return channel_type_from_object(value); }
+};
+
+template <auto Field>
+PyObject* get_field(PyObject* self, void*) {
+    return guard([&] {
+        auto* config = as_config(self);
+        const auto value = [&] {
+            SharedBorrow borrow(config->borrow);
+            return config->record.*Field;
+        }();
+        return Attribute<Field>::to_python(value);
+    });
+}
+
+template <auto Field>
+int set_field(PyObject* self, PyObject* value, void* closure) {
+    return guard([&] {
+        if (!value) py::raise(PyExc_AttributeError, "can't delete attribute");
+        const auto* name = static_cast<const char*>(closure);
+        const auto converted = py::convert_argument(name, [&] { return Attribute<Field>::from_python(value); });
+        auto* config = as_config(self);
+        ExclusiveBorrow borrow(config->borrow);
+        config->record.*Field = converted;
+        return 0;
+    });
+}
+
+template <auto Field>
+constexpr PyGetSetDef attribute(const char* name) {
+    return {name, &get_field<Field>, &set_field<Field>, nullptr, const_cast<char*>(name)};
+}
+
+PyGetSetDef config_getset[] = {
+    attribute<&ChannelConfigRecord::channel_type>("channel_type"),
+    attribute<&ChannelConfigRecord::max_resistance>("max_resistance"),
+    attribute<&ChannelConfigRecord::min_resistance>("min_resistance"),
+    attribute<&ChannelConfigRecord::shunt_resistance>("shunt_resistance"),
+    attribute<&ChannelConfigRecord::r_ain0>("r_ain0"),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+PyTypeObject* channel_config_class() {
+    if (!config_class) {
+        py::prepare_params(kConfigParams);
+        PyType_Slot slots[] = {
+            {Py_tp_new, reinterpret_cast<void*>(&new_config)},
+            {Py_tp_doc, const_cast<char*>("ChannelConfig(channel_type, max_resistance, min_resistance, "
+                                          "shunt_resistance, r_ain0)\n--\n\n")},
+            {Py_tp_getset, config_getset},
+            {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance)},
+            {0, nullptr},
+        };
+        PyType_Spec spec{"builtins.ChannelConfig", sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
+        config_class = py::new_class(spec);
+    }
+    return config_class;
+}
+
+ChannelConfigRecord snapshot_config(PyObject* obj) {
+    if (!PyObject_TypeCheck(obj, config_class)) py::raise_wrong_type(obj, "ChannelConfig");
+    auto* config = as_config(obj);
+    SharedBorrow borrow(config->borrow);
+    return config->record;
+}
+
+}  // namespace kelvane::channel

@@ -1,0 +1,30 @@
+#include "hal/common/src/packets/mod.hpp"
+#include "module/convert.hpp"
+#include "module/functions.hpp"
+#include "module/kelvane.hpp"
+
+namespace kelvane {
+namespace {
+
+const py::ParamTable params = py::make_params("set_temperature_request", nullptr, {"c_number", "temperature_value", "id"});
+
+PyObject* set_temperature_request(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return py::guard([&] {
+        PyObject* bound[3];
+        py::bind_vectorcall(params, args, static_cast<std::size_t>(nargsf), kwnames, bound);
+        const std::uint64_t c_number = py::convert_param(params, 0, bound, py::to_u64);
+        const float temperature = py::convert_param(params, 1, bound, py::to_f32);
+        const std::uint32_t id = py::convert_param(params, 2, bound, py::to_u32);
+        const packets::CommandRecord record{id, packets::SetTemperaturePayload{temperature}};
+        return py::packet_to_bytes(packets::encode_frame(record, c_number));
+    });
+}
+
+PyMethodDef method = {"set_temperature_request", as_method(&set_temperature_request),
+                      METH_FASTCALL | METH_KEYWORDS, "set_temperature_request(c_number, temperature_value, id)\n--\n\n"};
+
+}  // namespace
+
+const FunctionEntry set_temperature_request_function{&method, &params};
+
+}  // namespace kelvane

@@ -1,0 +1,109 @@
+#include "module/binder.hpp"
+
+#include <string>
+
+namespace kelvane::py {
+namespace {
+
+std::string full_name(const ParamTable& table) {
+    std::string name;
+    if (table.class_name) {
+        name += table.class_name;
+        name += '.';
+    }
+    name += table.function_name;
+    name += "()";
+    return name;
+}
+
+[[noreturn]] void raise_type_error(const std::string& message) { raise(PyExc_TypeError, message.c_str()); }
+
+[[noreturn]] void too_many_positional(const ParamTable& table, std::size_t given) {
+    std::string message = full_name(table);
+    if (table.required < table.count) {
+        message += " takes from " + std::to_string(table.required) + " to " + std::to_string(table.count);
+    } else {
+        message += " takes " + std::to_string(table.count);
+    }
+    message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+    raise_type_error(message);
+}
+
+[[noreturn]] void keyword_error(const ParamTable& table, const char* what, PyObject* keyword) {
+    // Keyword names are str from any Python caller; C callers could pass anything.
+    const char* format = PyUnicode_Check(keyword) ? "%s %s '%U'" : "%s %s '%S'";
+    Ref message = checked(PyUnicode_FromFormat(format, full_name(table).c_str(), what, keyword));
+    raise(PyExc_TypeError, message.get());
+}
+
+void bind_keyword(const ParamTable& table, PyObject* keyword, PyObject* value, PyObject** out) {
+    std::size_t index = 0;
+    while (index < table.count && table.interned[index] != keyword) ++index;
+    if (index == table.count && PyUnicode_Check(keyword)) {
+        index = 0;
+        while (index < table.count && PyUnicode_Compare(keyword, table.interned[index]) != 0) ++index;
+    }
+    if (index == table.count) keyword_error(table, "got an unexpected keyword argument", keyword);
+    if (out[index]) keyword_error(table, "got multiple values for argument", keyword);
+    out[index] = value;
+}
+
+void check_required(const ParamTable& table, std::size_t positional, PyObject* const* out) {
+    if (positional >= table.required) return;
+    std::size_t missing[kMaxParams];
+    std::size_t count = 0;
+    for (std::size_t i = positional; i < table.required; ++i) {
+        if (!out[i]) missing[count++] = i;
+    }
+    if (count == 0) return;
+    std::string message = full_name(table) + " missing " + std::to_string(count) + " required positional " +
+                          (count == 1 ? "argument" : "arguments") + ": ";
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) message += count == 2 ? " and " : (i + 1 == count ? ", and " : ", ");
+        message += '\'';
+        message += table.names[missing[i]];
+        message += '\'';
+    }
+    raise_type_error(message);
+}
+
+std::size_t bind_positional(const ParamTable& table, PyObject* const* args, std::size_t given, PyObject** out) {
+    if (given > table.count) too_many_positional(table, given);
+    for (std::size_t i = 0; i < given; ++i) out[i] = args[i];
+    for (std::size_t i = given; i < table.count; ++i) out[i] = nullptr;
+    return given;
+}
+
+}  // namespace
+
+void prepare_params(const ParamTable& table) {
+    for (std::size_t i = 0; i < table.count; ++i) {
+        if (!table.interned[i]) table.interned[i] = checked(PyUnicode_InternFromString(table.names[i])).release();
+    }
+}
+
+void bind_vectorcall(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
+                     PyObject** out) {
+    const auto given = bind_positional(table, args, static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)), out);
+    if (kwnames) {
+        const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < keywords; ++k) {
+            bind_keyword(table, PyTuple_GET_ITEM(kwnames, k), args[given + static_cast<std::size_t>(k)], out);
+        }
+    }
+    check_required(table, given, out);
+}
+
+void bind_tuple(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out) {
+    const auto given = bind_positional(table, &PyTuple_GET_ITEM(args, 0),
+                                       static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
+    if (kwargs) {
+        Py_ssize_t position = 0;
+        PyObject* keyword = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(kwargs, &position, &keyword, &value)) bind_keyword(table, keyword, value, out);
+    }
+    check_required(table, given, out);
+}
+
+}  // namespace kelvane::py
