@@ -1,0 +1,177 @@
+"""Module tree, start-up and sub-interpreter refusal."""
+
+import inspect
+import json
+import sys
+
+import pytest
+
+import kelvane
+from conftest import ChannelConfig, ChannelType, RTDType, TCType, run_python
+
+SUBMODULES = [
+    ("kelvane.channel.packets.set_channel", "set_channel", ["ChannelConfig", "ChannelType", "RTDType", "TCType"]),
+    ("kelvane.channel.packets", "packets", ["set_channel"]),
+    ("kelvane.channel.rtd.packets.set_temperature", "set_temperature", None),
+    ("kelvane.channel.rtd.packets", "packets", ["set_temperature"]),
+    ("kelvane.channel.rtd", "rtd", ["packets"]),
+    ("kelvane.channel", "channel", ["packets", "rtd"]),
+]
+FUNCTIONS = [
+    ("set_channel_request", "(c_number, c_config, id)"),
+    ("sys_reset", "()"),
+    ("set_temperature_request", "(c_number, temperature_value, id)"),
+]
+
+
+def _by_attribute(dotted):
+    obj = kelvane
+    for part in dotted.split(".")[1:]:
+        obj = getattr(obj, part)
+    return obj
+
+
+def test_root_module():
+    assert kelvane.__name__ == "kelvane"
+    assert kelvane.__doc__ == ""
+    assert kelvane.__all__ == ["channel", "set_channel_request", "sys_reset", "set_temperature_request"]
+    assert sys.modules["kelvane"] is kelvane
+    ns = {}
+    exec("from kelvane import *", ns)
+    assert sorted(k for k in ns if k != "__builtins__") == sorted(kelvane.__all__)
+    with pytest.raises(AttributeError):
+        kelvane.ChannelConfig
+
+
+@pytest.mark.parametrize("key, name, all_", SUBMODULES, ids=[s[0] for s in SUBMODULES])
+def test_submodule(key, name, all_):
+    module = sys.modules[key]
+    assert module is _by_attribute(key)
+    assert type(module) is type(kelvane)
+    assert module.__name__ == name
+    assert module.__doc__ is None
+    if all_ is None:
+        assert not hasattr(module, "__all__")
+        assert sorted(vars(module)) == ["__doc__", "__loader__", "__name__", "__package__", "__spec__"]
+    else:
+        assert module.__all__ == all_
+        assert [k for k in vars(module) if not k.startswith("__")] == all_
+
+
+def test_placement():
+    set_channel = kelvane.channel.packets.set_channel
+    assert kelvane.channel.packets is not kelvane.channel.rtd.packets
+    assert (set_channel.ChannelConfig, set_channel.ChannelType, set_channel.RTDType, set_channel.TCType) == (
+        ChannelConfig, ChannelType, RTDType, TCType)
+    assert not hasattr(set_channel, "ChannelType_RTD")
+    for key, _, _ in SUBMODULES:
+        assert not hasattr(sys.modules[key], "sys_reset")
+
+
+@pytest.mark.parametrize("name, signature", FUNCTIONS)
+def test_function_objects(name, signature):
+    fn = getattr(kelvane, name)
+    assert type(fn) is type(len)
+    assert fn.__name__ == name
+    assert fn.__module__ == "kelvane"
+    assert fn.__self__ is kelvane
+    assert fn.__doc__ is None
+    assert fn.__text_signature__ == signature
+    assert str(inspect.signature(fn)) == signature
+
+
+def test_import_order_and_reimport():
+    proc = run_python(
+        """
+        import importlib, json, sys
+        before = set(sys.modules)
+        import kelvane
+        order = [k for k in sys.modules if k not in before and k.startswith("kelvane")]
+        channel = sys.modules["kelvane.channel"]
+        sentinel = type(sys)("sentinel")
+        sys.modules["kelvane.channel"] = sentinel
+        del sys.modules["kelvane"]
+        again = importlib.import_module("kelvane")
+        print(json.dumps({
+            "order": order,
+            "same": again is kelvane,
+            "all": again.__all__,
+            "untouched": sys.modules["kelvane.channel"] is sentinel,
+            "channel": again.channel is channel,
+            "works": again.sys_reset().hex(),
+        }))
+        """
+    )
+    assert proc.returncode == 0, proc.stderr
+    result = json.loads(proc.stdout)
+    assert result["order"] == [key for key, _, _ in SUBMODULES] + ["kelvane"]
+    assert result["same"] and result["channel"] and result["untouched"]
+    assert result["all"] == ["channel", "set_channel_request", "sys_reset", "set_temperature_request"]
+    assert result["works"] == "10000000050100000001"
+
+
+@pytest.mark.parametrize(
+    "statement, expected",
+    [
+        ("import kelvane.channel.rtd.packets.set_temperature as m; print(m.__name__)", "set_temperature"),
+        ("from kelvane.channel.packets.set_channel import ChannelConfig as m; print(m.__name__)", "ChannelConfig"),
+        ("from kelvane.channel.rtd import packets as m; print(m.__all__)", "['set_temperature']"),
+        ("import kelvane.channel.packets as m; import kelvane; print(m is kelvane.channel.packets)", "True"),
+    ],
+)
+def test_first_import_of_submodule_path(statement, expected):
+    proc = run_python(statement)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == expected
+    assert proc.stderr == ""
+
+
+SUBINTERPRETER_SCRIPT = r"""
+import sys
+import kelvane
+code = '''
+import sys
+sys.path[:] = %r
+try:
+    import kelvane
+except ImportError as exc:
+    print("refused", type(exc).__name__, bool(str(exc)), flush=True)
+else:
+    print("imported", flush=True)
+''' % (sys.path,)
+try:
+    import _interpreters as interpreters  # 3.13
+    configs = ["isolated", "legacy"]
+    def run(config):
+        iid = interpreters.create(config)
+        try:
+            err = interpreters.exec(iid, code)
+            if err is not None:
+                print("error", err.formatted, flush=True)
+        finally:
+            interpreters.destroy(iid)
+except ImportError:
+    import _xxsubinterpreters as interpreters  # 3.12
+    configs = [True, False]
+    def run(isolated):
+        iid = interpreters.create(isolated=isolated)
+        try:
+            interpreters.run_string(iid, code)
+        except interpreters.RunFailedError as exc:
+            print("error", exc, flush=True)
+        finally:
+            interpreters.destroy(iid)
+for config in configs:
+    run(config)
+print("main", kelvane.sys_reset().hex(), sys.modules["kelvane"] is kelvane, flush=True)
+"""
+
+
+def test_sub_interpreter_import_refused():
+    proc = run_python(SUBINTERPRETER_SCRIPT)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.splitlines() == [
+        "refused ImportError True",
+        "refused ImportError True",
+        "main 10000000050100000001 True",
+    ]
