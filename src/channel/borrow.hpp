@@ -15,8 +15,8 @@ class BorrowFlag {
         std::int64_t current = state.load(std::memory_order_relaxed);
         do {
             if (current == kExclusive) return false;
-        } while (!state.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
-                                              std::memory_order_relaxed));
+        } while (
+            !state.compare_exchange_weak(current, current + 1, std::memory_order_acquire, std::memory_order_relaxed));
         return true;
     }
     void release_share() { std::atomic_ref<std::int64_t>(state_).fetch_sub(1, std::memory_order_release); }
@@ -24,7 +24,7 @@ class BorrowFlag {
     bool try_exclusive() {
         std::int64_t idle = kIdle;
         return std::atomic_ref<std::int64_t>(state_).compare_exchange_strong(idle, kExclusive,
-                                                                           std::memory_order_acquire);
+                                                                             std::memory_order_acquire);
     }
     void release_exclusive() { std::atomic_ref<std::int64_t>(state_).store(kIdle, std::memory_order_release); }
 

@@ -71,13 +71,13 @@ PyObject* new_config(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 template <auto Field>
 struct Attribute;
 
-template <float ChannelConfigRecord::*Field>
+template <float ChannelConfigRecord::* Field>
 struct Attribute<Field> {
     static PyObject* to_python(float value) { return py::checked(PyFloat_FromDouble(value)).release(); }
     static float from_python(PyObject* value) { return py::to_f32(value); }
 };
 
-template <ChannelTypeValue ChannelConfigRecord::*Field>
+template <ChannelTypeValue ChannelConfigRecord::* Field>
 struct Attribute<Field> {
     static PyObject* to_python(ChannelTypeValue value) { return channel_type_to_object(value); }
     static ChannelTypeValue from_python(PyObject* value) { return channel_type_from_object(value); }

@@ -46,9 +46,8 @@ PyObject* new_with_sensor(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
         const py::ParamTable& params = Kind == ChannelKind::Rtd ? kRtdParams : kTcParams;
         PyObject* bound[1];
         py::bind_tuple(params, args, kwargs, bound);
-        const SensorType sensor = py::convert_param(params, 0, bound, [](PyObject* obj) {
-            return sensor_from_object(family_of(Kind), obj);
-        });
+        const SensorType sensor =
+            py::convert_param(params, 0, bound, [](PyObject* obj) { return sensor_from_object(family_of(Kind), obj); });
         return new_instance(type, {Kind, sensor});
     });
 }
@@ -85,7 +84,7 @@ PyGetSetDef payload_getset[] = {
 };
 
 Ref make_variant(PyTypeObject* base, const char* spec_name, const char* doc, const py::ParamTable& params, void* new_fn,
-                           PyGetSetDef* getset) {
+                 PyGetSetDef* getset) {
     py::prepare_params(params);
     PyType_Slot slots[] = {
         {Py_tp_new, new_fn},
@@ -110,20 +109,20 @@ void make_classes() {
         {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance)},
         {0, nullptr},
     };
-    PyType_Spec spec{"builtins.ChannelType", sizeof(ChannelTypeObject), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
+    PyType_Spec spec{"builtins.ChannelType", sizeof(ChannelTypeObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+                     slots};
     Ref base = Ref::steal(reinterpret_cast<PyObject*>(py::new_class(spec)));
     auto* base_type = reinterpret_cast<PyTypeObject*>(base.get());
     Ref variants[3];
     py::init_class_attributes("ChannelType", [&] {
-        variants[0] = make_variant(base_type, "builtins.ChannelType_None", "ChannelType_None()\n--\n\n",
-                                   kNoneParams, reinterpret_cast<void*>(&new_none), nullptr);
-        variants[1] = make_variant(base_type, "builtins.ChannelType_RTD", "ChannelType_RTD(_0)\n--\n\n",
-                                   kRtdParams, reinterpret_cast<void*>(&new_with_sensor<ChannelKind::Rtd>),
-                                   payload_getset<ChannelKind::Rtd>);
-        variants[2] = make_variant(base_type, "builtins.ChannelType_TC", "ChannelType_TC(_0)\n--\n\n", kTcParams,
-                                   reinterpret_cast<void*>(&new_with_sensor<ChannelKind::Tc>),
-                                   payload_getset<ChannelKind::Tc>);
+        variants[0] = make_variant(base_type, "builtins.ChannelType_None", "ChannelType_None()\n--\n\n", kNoneParams,
+                                   reinterpret_cast<void*>(&new_none), nullptr);
+        variants[1] =
+            make_variant(base_type, "builtins.ChannelType_RTD", "ChannelType_RTD(_0)\n--\n\n", kRtdParams,
+                         reinterpret_cast<void*>(&new_with_sensor<ChannelKind::Rtd>), payload_getset<ChannelKind::Rtd>);
+        variants[2] =
+            make_variant(base_type, "builtins.ChannelType_TC", "ChannelType_TC(_0)\n--\n\n", kTcParams,
+                         reinterpret_cast<void*>(&new_with_sensor<ChannelKind::Tc>), payload_getset<ChannelKind::Tc>);
         const char* attributes[] = {"None", "RTD", "TC"};
         for (std::size_t i = 0; i < 3; ++i) {
             py::checked_status(PyObject_SetAttrString(base.get(), attributes[i], variants[i].get()));

@@ -15,8 +15,8 @@ struct SensorObject {
     SensorType value;
 };
 
-constexpr std::array<const char*, kRtdTypeCount> kRtdMembers = {
-    "PT100", "PT500", "PT1000", "Cu10", "Cu50", "Cu100", "Ni100", "Ni120", "Ni1000"};
+constexpr std::array<const char*, kRtdTypeCount> kRtdMembers = {"PT100", "PT500", "PT1000", "Cu10",  "Cu50",
+                                                                "Cu100", "Ni100", "Ni120",  "Ni1000"};
 constexpr std::array<const char*, kTcTypeCount> kTcMembers = {"E", "J", "K", "N", "R", "S", "T", "B"};
 
 struct Family {
@@ -75,10 +75,10 @@ PyTypeObject* make_class(const char* spec_name, const char* doc) {
 PyTypeObject* sensor_class(SensorFamily family) {
     Family& entry = family_of(family);
     if (!entry.type) {
-        entry.type = family == SensorFamily::Rtd
-                         ? make_class<SensorFamily::Rtd>("builtins.RTDType", nullptr)
-                         : make_class<SensorFamily::Tc>("builtins.TCType",
-                                                        "https://en.wikipedia.org/wiki/Thermocouple#Types");
+        entry.type =
+            family == SensorFamily::Rtd
+                ? make_class<SensorFamily::Rtd>("builtins.RTDType", nullptr)
+                : make_class<SensorFamily::Tc>("builtins.TCType", "https://en.wikipedia.org/wiki/Thermocouple#Types");
     }
     return entry.type;
 }

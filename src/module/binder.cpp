@@ -95,8 +95,8 @@ void bind_vectorcall(const ParamTable& table, PyObject* const* args, std::size_t
 }
 
 void bind_tuple(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out) {
-    const auto given = bind_positional(table, &PyTuple_GET_ITEM(args, 0),
-                                       static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
+    const auto given =
+        bind_positional(table, &PyTuple_GET_ITEM(args, 0), static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
     if (kwargs) {
         Py_ssize_t position = 0;
         PyObject* keyword = nullptr;

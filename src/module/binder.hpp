@@ -43,8 +43,7 @@ void bind_tuple(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObj
 
 // Converts argument `index` of a bound call, naming it in a TypeError.
 template <class Convert>
-decltype(auto) convert_param(const ParamTable& table, std::size_t index, PyObject* const* bound,
-                             Convert&& convert) {
+decltype(auto) convert_param(const ParamTable& table, std::size_t index, PyObject* const* bound, Convert&& convert) {
     return convert_argument(table.names[index], [&]() -> decltype(auto) { return convert(bound[index]); });
 }
 

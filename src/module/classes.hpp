@@ -25,7 +25,8 @@ void init_class_attributes(const char* class_name, Fill&& fill) {
     } catch (const ErrorAlreadySet&) {
         Ref cause = Ref::steal(PyErr_GetRaisedException());
         Ref error = Ref::steal(
-            PyObject_CallFunction(PyExc_RuntimeError, "s", (std::string("An error occurred while initializing class ") + class_name).c_str()));
+            PyObject_CallFunction(PyExc_RuntimeError, "s",
+                                  (std::string("An error occurred while initializing class ") + class_name).c_str()));
         if (!error) throw;
         PyException_SetCause(error.get(), cause.release());
         PyErr_SetRaisedException(error.release());

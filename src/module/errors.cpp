@@ -131,8 +131,8 @@ void raise_panic(const Fault& fault) noexcept {
     try {
         if (!fault.reported) report(fault);
         PyObject* type = get_panic_type();
-        Ref message = Ref::steal(PyUnicode_FromStringAndSize(fault.message.data(),
-                                                            static_cast<Py_ssize_t>(fault.message.size())));
+        Ref message = Ref::steal(
+            PyUnicode_FromStringAndSize(fault.message.data(), static_cast<Py_ssize_t>(fault.message.size())));
         if (!message) {
             // Still raise the right type, even if its text could not be made.
             PyErr_Clear();

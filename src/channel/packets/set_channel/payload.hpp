@@ -14,16 +14,13 @@ void encode_channel_config(ByteBuffer<Capacity>& out, const channel::ChannelConf
     using channel::ChannelKind;
     const auto kind = config.channel_type.kind;
     switch (kind) {
-        case ChannelKind::None:
-            out.put_u8(static_cast<std::uint8_t>(kind));
-            break;
+        case ChannelKind::None: out.put_u8(static_cast<std::uint8_t>(kind)); break;
         case ChannelKind::Rtd:
         case ChannelKind::Tc:
             out.put_u8(static_cast<std::uint8_t>(kind));
             out.put_u8(config.channel_type.sensor);
             break;
-        default:
-            throw EncodeError("unknown channel kind");
+        default: throw EncodeError("unknown channel kind");
     }
     out.put_f32_be(config.max_resistance);
     out.put_f32_be(config.min_resistance);

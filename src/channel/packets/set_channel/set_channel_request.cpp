@@ -21,8 +21,8 @@ PyObject* set_channel_request(PyObject*, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-PyMethodDef method = {"set_channel_request", as_method(&set_channel_request),
-                      METH_FASTCALL | METH_KEYWORDS, "set_channel_request(c_number, c_config, id)\n--\n\n"};
+PyMethodDef method = {"set_channel_request", as_method(&set_channel_request), METH_FASTCALL | METH_KEYWORDS,
+                      "set_channel_request(c_number, c_config, id)\n--\n\n"};
 
 }  // namespace
 

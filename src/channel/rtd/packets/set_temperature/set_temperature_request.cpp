@@ -6,7 +6,8 @@
 namespace kelvane {
 namespace {
 
-const py::ParamTable params = py::make_params("set_temperature_request", nullptr, {"c_number", "temperature_value", "id"});
+const py::ParamTable params =
+    py::make_params("set_temperature_request", nullptr, {"c_number", "temperature_value", "id"});
 
 PyObject* set_temperature_request(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return py::guard([&] {
@@ -20,8 +21,8 @@ PyObject* set_temperature_request(PyObject*, PyObject* const* args, Py_ssize_t n
     });
 }
 
-PyMethodDef method = {"set_temperature_request", as_method(&set_temperature_request),
-                      METH_FASTCALL | METH_KEYWORDS, "set_temperature_request(c_number, temperature_value, id)\n--\n\n"};
+PyMethodDef method = {"set_temperature_request", as_method(&set_temperature_request), METH_FASTCALL | METH_KEYWORDS,
+                      "set_temperature_request(c_number, temperature_value, id)\n--\n\n"};
 
 }  // namespace
 
