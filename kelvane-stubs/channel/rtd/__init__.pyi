@@ -1,0 +1,3 @@
+from . import packets as packets
+
+__all__ = ["packets"]
