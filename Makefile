@@ -1,5 +1,10 @@
-# make demo   build and install kelvane with the newest Python >= 3.12, run the demo
-# make test   build, install and run the test suite with every Python >= 3.12 found
+# make demo   build and install kelvane with the newest Python >= 3.12, run the
+#             examples (the serial one against pyserial's loop://)
+# make test   lint; build the sdist, then from it a wheel per Python >= 3.12
+#             found; install each wheel into a fresh venv and run the test
+#             suite, stubtest and mypy --strict there
+# make lint   ruff and clang-format checks only; make format applies them
+# make compile_commands.json   compile database for clangd
 # make clean  remove virtual environments and build trees
 #
 # Options: WERROR=ON|OFF (test default ON, demo default OFF), SANITIZE=ON|OFF.
@@ -9,6 +14,7 @@ SHELL := /bin/bash
 .DEFAULT_GOAL := test
 
 VENVS    := .venv
+DIST     := dist
 SANITIZE ?= OFF
 
 export PIP_DISABLE_PIP_VERSION_CHECK := 1
@@ -18,34 +24,93 @@ export PIP_NO_INPUT := 1
 cmake_defs = --config-settings=cmake.define.KELVANE_WERROR=$(1) \
              --config-settings=cmake.define.KELVANE_SANITIZE=$(SANITIZE)
 
-.PHONY: demo test clean
+# Style tools, pinned so that a new release cannot change the checks' verdict.
+TOOLS_VENV := $(VENVS)/tools
+TOOLS      := ruff==0.17.6 clang-format==23.1.5 build==1.6.1
+CXX_FILES   = $(shell find src -name '*.cpp' -o -name '*.hpp' | sort)
+# Python paths held to the ruff configuration of pyproject.toml. The other test
+# files and bench/ are not in it yet: add them once they pass.
+RUFF_PATHS := examples kelvane-stubs typecheck tests/test_configure_board.py
+
+# The board that `make demo` configures over loop://.
+DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
+              2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
+
+.PHONY: demo test lint format tools clean compile_commands.json
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
 	venv=$(VENVS)/demo; \
 	echo "==> demo with $$py ($$("$$py" --version 2>&1))"; \
 	scripts/ensure-venv "$$py" "$$venv"; \
-	"$$venv/bin/python" -m pip install $(call cmake_defs,$(or $(WERROR),OFF)) .; \
-	"$$venv/bin/python" examples/demo.py
+	"$$venv/bin/python" -m pip install $(call cmake_defs,$(or $(WERROR),OFF)) '.[serial]'; \
+	"$$venv/bin/python" examples/demo.py; \
+	echo; \
+	"$$venv/bin/python" examples/configure_board.py $(DEMO_BOARD)
 
-test:
+# A venv of the newest Python with the pinned style tools and `build`.
+tools:
+	@py=$$(scripts/find-pythons | tail -n 1); \
+	scripts/ensure-venv "$$py" $(TOOLS_VENV); \
+	$(TOOLS_VENV)/bin/python -m pip install --quiet $(TOOLS)
+
+lint: tools
+	@echo "==> ruff check, ruff format --check, clang-format --dry-run"; \
+	status=0; \
+	$(TOOLS_VENV)/bin/ruff check --quiet $(RUFF_PATHS) || status=1; \
+	$(TOOLS_VENV)/bin/ruff format --quiet --check $(RUFF_PATHS) || status=1; \
+	$(TOOLS_VENV)/bin/clang-format --dry-run -Werror $(CXX_FILES) || status=1; \
+	if [ $$status -ne 0 ]; then echo "==> lint failed: 'make format' fixes layout and import order" >&2; fi; \
+	exit $$status
+
+# Rewrites src/ with clang-format and the Python paths above with ruff.
+format: tools
+	$(TOOLS_VENV)/bin/clang-format -i $(CXX_FILES)
+	$(TOOLS_VENV)/bin/ruff check --quiet --fix-only --select I $(RUFF_PATHS)
+	$(TOOLS_VENV)/bin/ruff format --quiet $(RUFF_PATHS)
+
+# Each interpreter gets a wheel built from the sdist (so the sdist is shown to
+# build from scratch) and a fresh venv with nothing but that wheel and the test
+# tools. The type checks run from typecheck/, where no source tree can stand
+# in for the installed module or its stubs.
+test: tools
 	@pythons=$$(scripts/find-pythons); \
 	failed=(); \
-	while IFS= read -r py; do \
+	$(MAKE) --no-print-directory lint || failed+=("lint"); \
+	echo "==> building the sdist"; \
+	rm -rf $(DIST); \
+	$(TOOLS_VENV)/bin/python -m build --sdist --outdir $(DIST) . >/dev/null || failed+=("sdist"); \
+	sdist=$$(ls $(DIST)/kelvane-*.tar.gz 2>/dev/null || true); \
+	while [ -n "$$sdist" ] && IFS= read -r py; do \
 		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
-		venv=$(VENVS)/py$$ver; \
+		venv=$(CURDIR)/$(VENVS)/py$$ver; \
+		wheels=$(DIST)/py$$ver; \
 		echo "==> testing with $$py ($$("$$py" --version 2>&1))"; \
-		if scripts/ensure-venv "$$py" "$$venv" \
-			&& "$$venv/bin/python" -m pip install $(call cmake_defs,$(or $(WERROR),ON)) '.[test]' \
-			&& "$$venv/bin/python" -m pytest tests -q; then :; \
+		if "$$py" -m pip wheel --quiet --no-deps $(call cmake_defs,$(or $(WERROR),ON)) -w "$$wheels" "$$sdist" \
+			&& wheel=$$(ls "$$wheels"/kelvane-*.whl) && echo "==> built $$wheel" \
+			&& rm -rf "$$venv" && "$$py" -m venv "$$venv" \
+			&& "$$venv/bin/python" -m pip install --quiet "$$wheel[test,typecheck]" \
+			&& (cd typecheck && "$$venv/bin/python" -c 'import kelvane; print("==> testing", kelvane.__file__)') \
+			&& "$$venv/bin/python" -m pytest tests -q \
+			&& echo "==> stubtest, mypy --strict" \
+			&& (cd typecheck && "$$venv/bin/python" -m mypy.stubtest kelvane --allowlist stubtest-allowlist.txt) \
+			&& (cd typecheck && "$$venv/bin/python" -m mypy --strict --warn-unreachable --no-incremental \
+				usage.py ../examples/*.py && "$$venv/bin/python" usage.py); then :; \
 		else \
 			failed+=("$$ver"); \
 		fi; \
 	done <<<"$$pythons"; \
 	if [ $${#failed[@]} -ne 0 ]; then \
-		echo "==> FAILED with Python $${failed[*]}" >&2; \
+		echo "==> FAILED: $${failed[*]}" >&2; \
 		exit 1; \
 	fi
+
+# clangd reads the compile database of a plain CMake configure of the tree.
+compile_commands.json:
+	@py=$$(scripts/find-pythons | tail -n 1); \
+	cmake -S . -B build/clangd -DPython_EXECUTABLE="$$py" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null; \
+	ln -sf build/clangd/compile_commands.json compile_commands.json; \
+	echo "==> compile_commands.json -> build/clangd/compile_commands.json"
 
 clean:
 	rm -rf $(VENVS) build _skbuild dist .pytest_cache .hypothesis compile_commands.json
