@@ -66,12 +66,12 @@ TC_BY_CODE = {int(m): member_name(m) for m in members(TCType)}
 
 
 @dataclass
-class ChannelSpec:
+class ChannelSetting:
     channel: int
     config: ChannelConfig
 
 
-def parse_channel(text: str) -> ChannelSpec:
+def parse_channel(text: str) -> ChannelSetting:
     """``CHANNEL=KIND[:SENSOR][:MAX:MIN:SHUNT:R_AIN0]`` as a channel and its configuration."""
     number, equals, rest = text.partition("=")
     if not equals:
@@ -108,7 +108,7 @@ def parse_channel(text: str) -> ChannelSpec:
         values = [float(field) for field in fields] or [0.0] * len(RESISTANCES)
     except ValueError as error:
         raise argparse.ArgumentTypeError(f"{text!r}: {error}") from None
-    return ChannelSpec(channel, ChannelConfig(channel_type, *values))
+    return ChannelSetting(channel, ChannelConfig(channel_type, *values))
 
 
 def parse_temperature(text: str) -> tuple[int, float]:
@@ -126,13 +126,13 @@ def parse_temperature(text: str) -> tuple[int, float]:
 
 
 def build_packets(
-    channels: Sequence[ChannelSpec], temperatures: Sequence[tuple[int, float]], reset: bool, first_id: int
+    channels: Sequence[ChannelSetting], temperatures: Sequence[tuple[int, float]], reset: bool, first_id: int
 ) -> list[bytes]:
     """The packets in sending order, with ids counting up from `first_id`."""
     packets = []
     packet_id = first_id
-    for spec in channels:
-        packets.append(kelvane.set_channel_request(spec.channel, spec.config, packet_id))
+    for setting in channels:
+        packets.append(kelvane.set_channel_request(setting.channel, setting.config, packet_id))
         packet_id += 1
     for channel, value in temperatures:
         packets.append(kelvane.set_temperature_request(channel, value, packet_id))

@@ -96,9 +96,9 @@ def test_dump_flags_payloads_it_cannot_decode(command, payload, expected):
     ],
 )
 def test_channel_arguments(text, channel, kind, sensor, values):
-    spec = cb.parse_channel(text)
-    cfg = spec.config
-    assert spec.channel == channel
+    setting = cb.parse_channel(text)
+    cfg = setting.config
+    assert setting.channel == channel
     assert type(cfg.channel_type) is kind
     assert (repr(cfg.channel_type[0]) if sensor else None) == sensor
     assert [cfg.max_resistance, cfg.min_resistance, cfg.shunt_resistance, cfg.r_ain0] == values
