@@ -11,49 +11,15 @@ namespace {
 
 using py::guard;
 
-struct ChannelConfigObject {
-    PyObject_HEAD
-    ChannelConfigRecord record;
-    BorrowFlag borrow;
-};
-
 ChannelConfigObject* as_config(PyObject* self) { return reinterpret_cast<ChannelConfigObject*>(self); }
-
-PyTypeObject* config_class = nullptr;
 
 const py::ParamTable kConfigParams = py::make_params(
     "__new__", "ChannelConfig", {"channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0"});
 
-class SharedBorrow {
-  public:
-    explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_share()) py::raise(PyExc_RuntimeError, "Already mutably borrowed");
-    }
-    ~SharedBorrow() { flag_.release_share(); }
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
-
-  private:
-    BorrowFlag& flag_;
-};
-
-class ExclusiveBorrow {
-  public:
-    explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_exclusive()) py::raise(PyExc_RuntimeError, "Already borrowed");
-    }
-    ~ExclusiveBorrow() { flag_.release_exclusive(); }
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
-
-  private:
-    BorrowFlag& flag_;
-};
-
 PyObject* new_config(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&] {
-        PyObject* bound[5];
-        py::bind_tuple(kConfigParams, args, kwargs, bound);
+        PyObject* storage[5];
+        PyObject* const* bound = py::bind_tuple(kConfigParams, args, kwargs, storage);
         ChannelConfigRecord record;
         record.channel_type = py::convert_param(kConfigParams, 0, bound, channel_type_from_object);
         record.max_resistance = py::convert_param(kConfigParams, 1, bound, py::to_f32);
@@ -124,6 +90,8 @@ PyGetSetDef config_getset[] = {
 
 }  // namespace
 
+PyTypeObject* config_class = nullptr;
+
 PyTypeObject* channel_config_class() {
     if (!config_class) {
         py::prepare_params(kConfigParams);
@@ -139,13 +107,6 @@ PyTypeObject* channel_config_class() {
         config_class = py::new_class(spec);
     }
     return config_class;
-}
-
-ChannelConfigRecord snapshot_config(PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, config_class)) py::raise_wrong_type(obj, "ChannelConfig");
-    auto* config = as_config(obj);
-    SharedBorrow borrow(config->borrow);
-    return config->record;
 }
 
 }  // namespace kelvane::channel

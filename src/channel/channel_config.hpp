@@ -1,15 +1,58 @@
 // ChannelConfig: the mutable record of one channel's configuration.
 #pragma once
 
+#include "channel/borrow.hpp"
 #include "channel/model.hpp"
-#include "module/python.hpp"
+#include "module/errors.hpp"
 
 namespace kelvane::channel {
 
 PyTypeObject* channel_config_class();
 
+// The object's layout and its borrow guards are here, beside the snapshot,
+// so that the set-channel builder copies the record inline.
+struct ChannelConfigObject {
+    PyObject_HEAD
+    ChannelConfigRecord record;
+    BorrowFlag borrow;
+};
+
+// The class made by channel_config_class(); null until then.
+extern PyTypeObject* config_class;
+
+class SharedBorrow {
+  public:
+    explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
+        if (!flag_.try_share()) py::raise(PyExc_RuntimeError, "Already mutably borrowed");
+    }
+    ~SharedBorrow() { flag_.release_share(); }
+    SharedBorrow(const SharedBorrow&) = delete;
+    SharedBorrow& operator=(const SharedBorrow&) = delete;
+
+  private:
+    BorrowFlag& flag_;
+};
+
+class ExclusiveBorrow {
+  public:
+    explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
+        if (!flag_.try_exclusive()) py::raise(PyExc_RuntimeError, "Already borrowed");
+    }
+    ~ExclusiveBorrow() { flag_.release_exclusive(); }
+    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
+    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+
+  private:
+    BorrowFlag& flag_;
+};
+
 // A copy of the record, taken under a shared borrow. Anything but a
 // ChannelConfig raises the wrong-type TypeError.
-ChannelConfigRecord snapshot_config(PyObject* obj);
+inline ChannelConfigRecord snapshot_config(PyObject* obj) {
+    if (!PyObject_TypeCheck(obj, config_class)) py::raise_wrong_type(obj, "ChannelConfig");
+    auto* config = reinterpret_cast<ChannelConfigObject*>(obj);
+    SharedBorrow borrow(config->borrow);
+    return config->record;
+}
 
 }  // namespace kelvane::channel

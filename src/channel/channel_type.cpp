@@ -44,8 +44,8 @@ template <ChannelKind Kind>
 PyObject* new_with_sensor(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&] {
         const py::ParamTable& params = Kind == ChannelKind::Rtd ? kRtdParams : kTcParams;
-        PyObject* bound[1];
-        py::bind_tuple(params, args, kwargs, bound);
+        PyObject* storage[1];
+        PyObject* const* bound = py::bind_tuple(params, args, kwargs, storage);
         const SensorType sensor =
             py::convert_param(params, 0, bound, [](PyObject* obj) { return sensor_from_object(family_of(Kind), obj); });
         return new_instance(type, {Kind, sensor});

@@ -82,8 +82,8 @@ void prepare_params(const ParamTable& table) {
     }
 }
 
-void bind_vectorcall(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
-                     PyObject** out) {
+void bind_vector(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
+                 PyObject** out) {
     const auto given = bind_positional(table, args, static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)), out);
     if (kwnames) {
         const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
@@ -94,7 +94,7 @@ void bind_vectorcall(const ParamTable& table, PyObject* const* args, std::size_t
     check_required(table, given, out);
 }
 
-void bind_tuple(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out) {
+void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out) {
     const auto given =
         bind_positional(table, &PyTuple_GET_ITEM(args, 0), static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
     if (kwargs) {

@@ -11,8 +11,8 @@ const py::ParamTable params = py::make_params("set_channel_request", nullptr, {"
 
 PyObject* set_channel_request(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return py::guard([&] {
-        PyObject* bound[3];
-        py::bind_vectorcall(params, args, static_cast<std::size_t>(nargsf), kwnames, bound);
+        PyObject* storage[3];
+        PyObject* const* bound = py::bind_vectorcall(params, args, static_cast<std::size_t>(nargsf), kwnames, storage);
         const std::uint64_t c_number = py::convert_param(params, 0, bound, py::to_u64);
         // A snapshot: later changes to the object do not reach this packet.
         const channel::ChannelConfigRecord config = py::convert_param(params, 1, bound, channel::snapshot_config);

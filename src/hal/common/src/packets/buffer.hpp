@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -25,18 +26,22 @@ class ByteBuffer {
   public:
     static constexpr std::size_t capacity = Capacity;
 
+    // Each write reads the position once and stores it once: the data bytes
+    // may alias it, so a write through `data_[size_ + k]` would reload it.
     void put_u8(std::uint8_t byte) {
-        if (size_ >= Capacity) throw EncodeError("packet body exceeds its capacity");
-        data_[size_++] = byte;
+        const std::size_t at = size_;
+        if (at >= Capacity) overflow();
+        data_[at] = byte;
+        size_ = at + 1;
     }
 
     void put_u32_be(std::uint32_t value) {
-        if (Capacity - size_ < 4) throw EncodeError("packet body exceeds its capacity");
-        data_[size_] = static_cast<std::uint8_t>(value >> 24);
-        data_[size_ + 1] = static_cast<std::uint8_t>(value >> 16);
-        data_[size_ + 2] = static_cast<std::uint8_t>(value >> 8);
-        data_[size_ + 3] = static_cast<std::uint8_t>(value);
-        size_ += 4;
+        const std::size_t at = size_;
+        if (Capacity - at < 4) overflow();
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+                                       static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+        std::memcpy(data_.data() + at, bytes, sizeof bytes);
+        size_ = at + 4;
     }
 
     // Floats go out as their binary32 bits, most significant byte first.
@@ -46,7 +51,14 @@ class ByteBuffer {
     [[nodiscard]] const std::uint8_t* data() const { return data_.data(); }
 
   private:
-    std::array<std::uint8_t, Capacity> data_{};
+    // Out of line, so that the writes stay small enough to inline; once
+    // inlined into an encoder, the checks fold away where the position is known.
+    [[noreturn, gnu::noinline, gnu::cold]] static void overflow() {
+        throw EncodeError("packet body exceeds its capacity");
+    }
+
+    // Left uninitialised: only the first size_ bytes are ever read.
+    std::array<std::uint8_t, Capacity> data_;
     std::size_t size_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <variant>
 
 #include "channel/model.hpp"
@@ -53,13 +54,30 @@ struct PacketFrame {
 
     // Writes the whole packet; `out` must hold packet_size() bytes.
     void write_to(std::uint8_t* out) const {
-        out[0] = address;
-        out[1] = static_cast<std::uint8_t>(body_length >> 24);
-        out[2] = static_cast<std::uint8_t>(body_length >> 16);
-        out[3] = static_cast<std::uint8_t>(body_length >> 8);
-        out[4] = static_cast<std::uint8_t>(body_length);
-        const std::uint8_t* body_bytes = body.data();
-        for (std::size_t i = 0; i < body_length; ++i) out[kHeaderSize + i] = body_bytes[i];
+        const std::size_t length = body_length;
+        const std::uint8_t header[kHeaderSize] = {
+            address, static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+            static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+        std::memcpy(out, header, kHeaderSize);
+        copy_short(out + kHeaderSize, body.data(), length);
+    }
+
+  private:
+    // A body is 5 to kBodyCapacity bytes. Two fixed-size moves that may
+    // overlap copy it in a few instructions, where a copy of variable length
+    // loops or calls.
+    static void copy_short(std::uint8_t* out, const std::uint8_t* in, std::size_t n) {
+        static_assert(kBodyCapacity <= 32);
+        if (n >= 16) {
+            std::memcpy(out, in, 16);
+            std::memcpy(out + n - 16, in + n - 16, 16);
+        } else if (n >= 8) {
+            std::memcpy(out, in, 8);
+            std::memcpy(out + n - 8, in + n - 8, 8);
+        } else {
+            std::memcpy(out, in, 4);
+            std::memcpy(out + n - 4, in + n - 4, 4);
+        }
     }
 };
 
