@@ -7,7 +7,6 @@ import textwrap
 
 import pytest
 
-import kelvane
 from kelvane.channel.packets.set_channel import (
     ChannelConfig,
     ChannelType,

@@ -1,12 +1,11 @@
 """Argument binding and conversion at the call boundary."""
 
 import pytest
-
 from conftest import (
-    Index,
     ChannelConfig,
     ChannelType,
     ChannelType_None,
+    Index,
     RTDType,
     TCType,
     check_raises,
@@ -15,6 +14,7 @@ from conftest import (
     long_error,
     u64_error,
 )
+
 from kelvane import set_channel_request, set_temperature_request
 
 X = object()  # never converted: binding fails first
@@ -47,21 +47,62 @@ NONE = "ChannelType_None.__new__()"
         (ChannelType_None, (), {"_0": X}, f"{NONE} got an unexpected keyword argument '_0'"),
         # a keyword for a parameter already given
         (set_channel_request, (1, X, 7), {"c_number": 2}, f"{SCR} got multiple values for argument 'c_number'"),
-        (set_temperature_request, (X, X), {"temperature_value": X}, f"{STR} got multiple values for argument 'temperature_value'"),
+        (
+            set_temperature_request,
+            (X, X),
+            {"temperature_value": X},
+            f"{STR} got multiple values for argument 'temperature_value'",
+        ),
         (set_channel_request, (X,), {"c_number": X}, f"{SCR} got multiple values for argument 'c_number'"),
         (ChannelConfig, (X, X), {"max_resistance": X}, f"{CC} got multiple values for argument 'max_resistance'"),
         (ChannelType.TC, (X,), {"_0": X}, f"{TC} got multiple values for argument '_0'"),
         # missing arguments, before any conversion
         (set_channel_request, ("not an int", X), {}, f"{SCR} missing 1 required positional argument: 'id'"),
         (set_channel_request, (X,), {}, f"{SCR} missing 2 required positional arguments: 'c_config' and 'id'"),
-        (set_channel_request, (), {}, f"{SCR} missing 3 required positional arguments: 'c_number', 'c_config', and 'id'"),
-        (set_channel_request, (), {"id": 7}, f"{SCR} missing 2 required positional arguments: 'c_number' and 'c_config'"),
+        (
+            set_channel_request,
+            (),
+            {},
+            f"{SCR} missing 3 required positional arguments: 'c_number', 'c_config', and 'id'",
+        ),
+        (
+            set_channel_request,
+            (),
+            {"id": 7},
+            f"{SCR} missing 2 required positional arguments: 'c_number' and 'c_config'",
+        ),
         (set_channel_request, (1,), {"id": 7}, f"{SCR} missing 1 required positional argument: 'c_config'"),
-        (set_temperature_request, (), {}, f"{STR} missing 3 required positional arguments: 'c_number', 'temperature_value', and 'id'"),
-        (set_temperature_request, (), {"temperature_value": X}, f"{STR} missing 2 required positional arguments: 'c_number' and 'id'"),
-        (ChannelConfig, (), {}, f"{CC} missing 5 required positional arguments: 'channel_type', 'max_resistance', 'min_resistance', 'shunt_resistance', and 'r_ain0'"),
-        (ChannelConfig, ("bad", "bad", "bad"), {}, f"{CC} missing 2 required positional arguments: 'shunt_resistance' and 'r_ain0'"),
-        (ChannelConfig, (), {"r_ain0": X, "min_resistance": X}, f"{CC} missing 3 required positional arguments: 'channel_type', 'max_resistance', and 'shunt_resistance'"),
+        (
+            set_temperature_request,
+            (),
+            {},
+            f"{STR} missing 3 required positional arguments: 'c_number', 'temperature_value', and 'id'",
+        ),
+        (
+            set_temperature_request,
+            (),
+            {"temperature_value": X},
+            f"{STR} missing 2 required positional arguments: 'c_number' and 'id'",
+        ),
+        (
+            ChannelConfig,
+            (),
+            {},
+            f"{CC} missing 5 required positional arguments: 'channel_type', 'max_resistance', "
+            "'min_resistance', 'shunt_resistance', and 'r_ain0'",
+        ),
+        (
+            ChannelConfig,
+            ("bad", "bad", "bad"),
+            {},
+            f"{CC} missing 2 required positional arguments: 'shunt_resistance' and 'r_ain0'",
+        ),
+        (
+            ChannelConfig,
+            (),
+            {"r_ain0": X, "min_resistance": X},
+            f"{CC} missing 3 required positional arguments: 'channel_type', 'max_resistance', and 'shunt_resistance'",
+        ),
         (ChannelType.RTD, (), {}, f"{RTD} missing 1 required positional argument: '_0'"),
         (ChannelType.TC, (), {}, f"{TC} missing 1 required positional argument: '_0'"),
     ],
@@ -79,7 +120,7 @@ class KwName(str):
 def test_keyword_names_match_by_text(cfg_rtd):
     # Names built at run time are not the interned parameter names.
     names = ["".join(["c_", "number"]), "".join(["c_", "config"]), "i" + "d"[:1]]
-    kwargs = dict(zip(names, (1, cfg_rtd, 7)))
+    kwargs = dict(zip(names, (1, cfg_rtd, 7), strict=True))
     assert set_channel_request(**kwargs) == set_channel_request(1, cfg_rtd, 7)
     kwargs = {KwName("c_number"): 3, KwName("temperature_value"): 25.5, KwName("id"): 2}
     assert set_temperature_request(**kwargs) == set_temperature_request(3, 25.5, 2)
@@ -107,19 +148,51 @@ class IntSub(int):
         raise AssertionError("__index__ called")
 
 
-U64_BAD = [-1, -(2**64), 2**64, 2**100, 1.0, "1", None, b"\x01", Index(-1), Index(2**64),
-           Index("x"), Index(1.5), Raising(TypeError("boom")), Raising(ValueError("v"))]
-ID_BAD = [2**63, -(2**63) - 1, 2**80, 1.0, "7", None, Index(2**63), Index("x"),
-          Raising(TypeError("boom")), Raising(ArithmeticError("a"))]
-FLOAT_BAD = ["1", None, b"1", 10**400, -(10**400), Index(10**400), 1j,
-             Raising(TypeError("boom")), Raising(ZeroDivisionError("z"))]
+U64_BAD = [
+    -1,
+    -(2**64),
+    2**64,
+    2**100,
+    1.0,
+    "1",
+    None,
+    b"\x01",
+    Index(-1),
+    Index(2**64),
+    Index("x"),
+    Index(1.5),
+    Raising(TypeError("boom")),
+    Raising(ValueError("v")),
+]
+ID_BAD = [
+    2**63,
+    -(2**63) - 1,
+    2**80,
+    1.0,
+    "7",
+    None,
+    Index(2**63),
+    Index("x"),
+    Raising(TypeError("boom")),
+    Raising(ArithmeticError("a")),
+]
+FLOAT_BAD = [
+    "1",
+    None,
+    b"1",
+    10**400,
+    -(10**400),
+    Index(10**400),
+    1j,
+    Raising(TypeError("boom")),
+    Raising(ZeroDivisionError("z")),
+]
 
 
 @pytest.mark.parametrize("value", U64_BAD, ids=repr)
 def test_c_number_conversion_errors(value, cfg_rtd):
     etype, message = expected_failure("c_number", u64_error(value))
-    for call in (lambda: set_channel_request(value, cfg_rtd, 1),
-                 lambda: set_temperature_request(value, 1.0, 1)):
+    for call in (lambda: set_channel_request(value, cfg_rtd, 1), lambda: set_temperature_request(value, 1.0, 1)):
         with pytest.raises(etype) as ei:
             call()
         check_raises(ei, etype, message)
@@ -128,8 +201,7 @@ def test_c_number_conversion_errors(value, cfg_rtd):
 @pytest.mark.parametrize("value", ID_BAD, ids=repr)
 def test_id_conversion_errors(value, cfg_rtd):
     etype, message = expected_failure("id", long_error(value))
-    for call in (lambda: set_channel_request(0, cfg_rtd, value),
-                 lambda: set_temperature_request(0, 1.0, value)):
+    for call in (lambda: set_channel_request(0, cfg_rtd, value), lambda: set_temperature_request(0, 1.0, value)):
         with pytest.raises(etype) as ei:
             call()
         check_raises(ei, etype, message)
@@ -137,8 +209,7 @@ def test_id_conversion_errors(value, cfg_rtd):
 
 @pytest.mark.parametrize("value", [-1, 2**32, -(2**31), 2**63 - 1, -(2**63), Index(2**32), Index(-5)], ids=repr)
 def test_id_u32_range(value, cfg_rtd):
-    for call in (lambda: set_channel_request(0, cfg_rtd, value),
-                 lambda: set_temperature_request(0, 1.0, value)):
+    for call in (lambda: set_channel_request(0, cfg_rtd, value), lambda: set_temperature_request(0, 1.0, value)):
         with pytest.raises(OverflowError) as ei:
             call()
         check_raises(ei, OverflowError, "out of range integral type conversion attempted")
@@ -193,7 +264,7 @@ def test_exact_type_error_gets_prefix_and_keeps_cause(cfg_tc):
 
 @pytest.mark.parametrize("exc_type", [MyTypeError, ValueError, OverflowError, RuntimeError, KeyError, MemoryError])
 def test_other_errors_pass_through_unchanged(exc_type, cfg_tc):
-    for name, call in _sites(cfg_tc):
+    for _name, call in _sites(cfg_tc):
         inner = exc_type("boom")
         with pytest.raises(exc_type) as ei:
             call(Raising(inner))
@@ -238,7 +309,9 @@ def test_conversion_order_and_first_error():
 
     log.clear()
     with pytest.raises(ValueError, match="^t$"):
-        set_temperature_request(Recorder(log, "c"), Recorder(log, "t", ValueError("t")), Recorder(log, "i", ValueError("i")))
+        set_temperature_request(
+            Recorder(log, "c"), Recorder(log, "t", ValueError("t")), Recorder(log, "i", ValueError("i"))
+        )
     assert log == ["c", "t"]
 
     log.clear()
@@ -275,9 +348,16 @@ class Outer:
 
 @pytest.mark.parametrize(
     "value, qualname",
-    [(5, "int"), (None, "NoneType"), ("s", "str"), (RTDType.PT100, "RTDType"),
-     (ChannelType.RTD(RTDType.PT100), "ChannelType_RTD"), (ChannelType_None(), "ChannelType_None"),
-     (ChannelConfig, "type"), (Outer.Inner(), "Outer.Inner")],
+    [
+        (5, "int"),
+        (None, "NoneType"),
+        ("s", "str"),
+        (RTDType.PT100, "RTDType"),
+        (ChannelType.RTD(RTDType.PT100), "ChannelType_RTD"),
+        (ChannelType_None(), "ChannelType_None"),
+        (ChannelConfig, "type"),
+        (Outer.Inner(), "Outer.Inner"),
+    ],
     ids=repr,
 )
 def test_c_config_type_test(value, qualname):
@@ -294,11 +374,26 @@ def test_c_config_type_test(value, qualname):
         (lambda: ChannelType.RTD(TCType.K), "argument '_0': 'TCType' object cannot be converted to 'RTDType'"),
         (lambda: ChannelType.TC(RTDType.PT100), "argument '_0': 'RTDType' object cannot be converted to 'TCType'"),
         (lambda: ChannelType.RTD(0), "argument '_0': 'int' object cannot be converted to 'RTDType'"),
-        (lambda: ChannelType.TC(_0=Outer.Inner()), "argument '_0': 'Outer.Inner' object cannot be converted to 'TCType'"),
-        (lambda: ChannelConfig("s", 1, 2, 3, 4), "argument 'channel_type': 'str' object cannot be converted to 'ChannelType'"),
-        (lambda: ChannelConfig(RTDType.PT100, 1, 2, 3, 4), "argument 'channel_type': 'RTDType' object cannot be converted to 'ChannelType'"),
-        (lambda: ChannelConfig(ChannelType, 1, 2, 3, 4), "argument 'channel_type': 'type' object cannot be converted to 'ChannelType'"),
-        (lambda: ChannelConfig(None, "x", 2, 3, 4), "argument 'channel_type': 'NoneType' object cannot be converted to 'ChannelType'"),
+        (
+            lambda: ChannelType.TC(_0=Outer.Inner()),
+            "argument '_0': 'Outer.Inner' object cannot be converted to 'TCType'",
+        ),
+        (
+            lambda: ChannelConfig("s", 1, 2, 3, 4),
+            "argument 'channel_type': 'str' object cannot be converted to 'ChannelType'",
+        ),
+        (
+            lambda: ChannelConfig(RTDType.PT100, 1, 2, 3, 4),
+            "argument 'channel_type': 'RTDType' object cannot be converted to 'ChannelType'",
+        ),
+        (
+            lambda: ChannelConfig(ChannelType, 1, 2, 3, 4),
+            "argument 'channel_type': 'type' object cannot be converted to 'ChannelType'",
+        ),
+        (
+            lambda: ChannelConfig(None, "x", 2, 3, 4),
+            "argument 'channel_type': 'NoneType' object cannot be converted to 'ChannelType'",
+        ),
     ],
 )
 def test_class_type_test_messages(call, message):

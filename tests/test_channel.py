@@ -8,9 +8,7 @@ import struct
 import weakref
 
 import pytest
-
 from conftest import (
-    Index,
     RTD_MEMBERS,
     TC_MEMBERS,
     ChannelConfig,
@@ -18,6 +16,7 @@ from conftest import (
     ChannelType_None,
     ChannelType_RTD,
     ChannelType_TC,
+    Index,
     RTDType,
     TCType,
     check_raises,
@@ -25,11 +24,10 @@ from conftest import (
     expected_failure,
     u64_error,
 )
+
 from kelvane import set_channel_request
 
-MEMBERS = [(RTDType, n, i) for i, n in enumerate(RTD_MEMBERS)] + [
-    (TCType, n, i) for i, n in enumerate(TC_MEMBERS)
-]
+MEMBERS = [(RTDType, n, i) for i, n in enumerate(RTD_MEMBERS)] + [(TCType, n, i) for i, n in enumerate(TC_MEMBERS)]
 ALL_CLASSES = [RTDType, TCType, ChannelType, ChannelType_None, ChannelType_RTD, ChannelType_TC, ChannelConfig]
 FIELDS = ["max_resistance", "min_resistance", "shunt_resistance", "r_ain0"]
 
@@ -54,9 +52,15 @@ def test_only_channel_type_subclassable(cls):
 
 @pytest.mark.parametrize(
     "cls, signature",
-    [(RTDType, None), (TCType, None), (ChannelType, None), (ChannelType_None, "()"),
-     (ChannelType_RTD, "(_0)"), (ChannelType_TC, "(_0)"),
-     (ChannelConfig, "(channel_type, max_resistance, min_resistance, shunt_resistance, r_ain0)")],
+    [
+        (RTDType, None),
+        (TCType, None),
+        (ChannelType, None),
+        (ChannelType_None, "()"),
+        (ChannelType_RTD, "(_0)"),
+        (ChannelType_TC, "(_0)"),
+        (ChannelConfig, "(channel_type, max_resistance, min_resistance, shunt_resistance, r_ain0)"),
+    ],
     ids=lambda x: getattr(x, "__name__", x),
 )
 def test_docs_and_text_signatures(cls, signature):
@@ -101,8 +105,13 @@ def test_sensor_members_compare_by_identity():
 
 @pytest.mark.parametrize(
     "cls, args, kwargs, name",
-    [(RTDType, (), {}, "RTDType"), (TCType, (3,), {}, "TCType"), (RTDType, (), {"x": 1}, "RTDType"),
-     (ChannelType, (), {}, "ChannelType"), (ChannelType, (1, 2), {"_0": 3}, "ChannelType")],
+    [
+        (RTDType, (), {}, "RTDType"),
+        (TCType, (3,), {}, "TCType"),
+        (RTDType, (), {"x": 1}, "RTDType"),
+        (ChannelType, (), {}, "ChannelType"),
+        (ChannelType, (1, 2), {"_0": 3}, "ChannelType"),
+    ],
 )
 def test_construction_refused(cls, args, kwargs, name):
     with pytest.raises(TypeError) as ei:
@@ -141,8 +150,10 @@ def test_variant_classes():
 
 
 @pytest.mark.parametrize(
-    "variant, member", [(ChannelType.RTD, getattr(RTDType, n)) for n in RTD_MEMBERS]
-    + [(ChannelType.TC, getattr(TCType, n)) for n in TC_MEMBERS], ids=repr
+    "variant, member",
+    [(ChannelType.RTD, getattr(RTDType, n)) for n in RTD_MEMBERS]
+    + [(ChannelType.TC, getattr(TCType, n)) for n in TC_MEMBERS],
+    ids=repr,
 )
 def test_variant_payload(variant, member):
     v = variant(member)
@@ -196,7 +207,9 @@ def test_subscript_conversion_errors(v, idx):
 
 
 @pytest.mark.parametrize(
-    "use", [iter, list, tuple, reversed, lambda v: [*v], lambda v: 0 in v], ids=["iter", "list", "tuple", "reversed", "star", "in"]
+    "use",
+    [iter, list, tuple, reversed, lambda v: [*v], lambda v: 0 in v],
+    ids=["iter", "list", "tuple", "reversed", "star", "in"],
 )
 @pytest.mark.parametrize("v", [ChannelType.RTD(RTDType.PT100), ChannelType_None()], ids=repr)
 def test_variants_not_iterable(v, use):
@@ -220,8 +233,13 @@ def _describe(v):
 
 @pytest.mark.parametrize(
     "v, text",
-    [(ChannelType.RTD(RTDType.PT500), "rtd RTDType.PT500 1"), (ChannelType.TC(TCType.B), "tc TCType.B"),
-     (ChannelType_None(), "none"), (RTDType.PT500, "other"), ((RTDType.PT500,), "other")],
+    [
+        (ChannelType.RTD(RTDType.PT500), "rtd RTDType.PT500 1"),
+        (ChannelType.TC(TCType.B), "tc TCType.B"),
+        (ChannelType_None(), "none"),
+        (RTDType.PT500, "other"),
+        ((RTDType.PT500,), "other"),
+    ],
     ids=repr,
 )
 def test_match_statements(v, text):
@@ -281,9 +299,22 @@ class HasIndex:
 
 @pytest.mark.parametrize(
     "value, stored",
-    [(100, 100.0), (0.1, 0.10000000149011612), (True, 1.0), (-1.0, -1.0), (-0.0, -0.0),
-     (1e39, math.inf), (-1e39, -math.inf), (10**300, math.inf), (FLT_MAX + 2.0**102, FLT_MAX), (FLT_MAX + 2.0**103, math.inf),
-     (1e-46, 0.0), (2.0**-149, 2.0**-149), (HasFloat(), -2.5), (HasIndex(), 7.0)],
+    [
+        (100, 100.0),
+        (0.1, 0.10000000149011612),
+        (True, 1.0),
+        (-1.0, -1.0),
+        (-0.0, -0.0),
+        (1e39, math.inf),
+        (-1e39, -math.inf),
+        (10**300, math.inf),
+        (FLT_MAX + 2.0**102, FLT_MAX),
+        (FLT_MAX + 2.0**103, math.inf),
+        (1e-46, 0.0),
+        (2.0**-149, 2.0**-149),
+        (HasFloat(), -2.5),
+        (HasIndex(), 7.0),
+    ],
     ids=repr,
 )
 def test_config_narrowing(value, stored, cfg_rtd):

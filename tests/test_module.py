@@ -5,9 +5,9 @@ import json
 import sys
 
 import pytest
+from conftest import ChannelConfig, ChannelType, RTDType, TCType, run_python
 
 import kelvane
-from conftest import ChannelConfig, ChannelType, RTDType, TCType, run_python
 
 SUBMODULES = [
     ("kelvane.channel.packets.set_channel", "set_channel", ["ChannelConfig", "ChannelType", "RTDType", "TCType"]),
@@ -40,7 +40,7 @@ def test_root_module():
     exec("from kelvane import *", ns)
     assert sorted(k for k in ns if k != "__builtins__") == sorted(kelvane.__all__)
     with pytest.raises(AttributeError):
-        kelvane.ChannelConfig
+        kelvane.ChannelConfig  # noqa: B018
 
 
 @pytest.mark.parametrize("key, name, all_", SUBMODULES, ids=[s[0] for s in SUBMODULES])
@@ -62,7 +62,11 @@ def test_placement():
     set_channel = kelvane.channel.packets.set_channel
     assert kelvane.channel.packets is not kelvane.channel.rtd.packets
     assert (set_channel.ChannelConfig, set_channel.ChannelType, set_channel.RTDType, set_channel.TCType) == (
-        ChannelConfig, ChannelType, RTDType, TCType)
+        ChannelConfig,
+        ChannelType,
+        RTDType,
+        TCType,
+    )
     assert not hasattr(set_channel, "ChannelType_RTD")
     for key, _, _ in SUBMODULES:
         assert not hasattr(sys.modules[key], "sys_reset")

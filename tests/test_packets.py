@@ -5,9 +5,6 @@ import struct
 from fractions import Fraction
 
 import pytest
-from hypothesis import given
-from hypothesis import strategies as st
-
 from conftest import (
     RTD_MEMBERS,
     TC_MEMBERS,
@@ -17,6 +14,9 @@ from conftest import (
     RTDType,
     TCType,
 )
+from hypothesis import given
+from hypothesis import strategies as st
+
 from kelvane import set_channel_request, set_temperature_request, sys_reset
 
 H = bytes.fromhex
@@ -46,15 +46,11 @@ def rtd_cfg():
             "11 00000017 00 00000007 01 00 43C80000 41900000 447A0000 41200000",
         ),
         (
-            lambda: set_channel_request(
-                2, ChannelConfig(ChannelType.TC(TCType.K), 50.0, 0.5, 100.0, 1.0), 258
-            ),
+            lambda: set_channel_request(2, ChannelConfig(ChannelType.TC(TCType.K), 50.0, 0.5, 100.0, 1.0), 258),
             "12 00000017 00 00000102 02 02 42480000 3F000000 42C80000 3F800000",
         ),
         (
-            lambda: set_channel_request(
-                0, ChannelConfig(ChannelType_None(), 1.0, -40.0, 0.1, 0.0), 1
-            ),
+            lambda: set_channel_request(0, ChannelConfig(ChannelType_None(), 1.0, -40.0, 0.1, 0.0), 1),
             "10 00000016 00 00000001 00 3F800000 C2200000 3DCCCCCD 00000000",
         ),
     ],
@@ -80,8 +76,17 @@ def test_reset_takes_no_arguments(args, kwargs):
 
 @pytest.mark.parametrize(
     "c_number, address",
-    [(0, 0x10), (1, 0x11), (0xEF, 0xFF), (0xF0, 0x00), (0xFF, 0x0F), (0x100, 0x10),
-     (0x1F0, 0x00), (2**64 - 1, 0x0F), (True, 0x11)],
+    [
+        (0, 0x10),
+        (1, 0x11),
+        (0xEF, 0xFF),
+        (0xF0, 0x00),
+        (0xFF, 0x0F),
+        (0x100, 0x10),
+        (0x1F0, 0x00),
+        (2**64 - 1, 0x0F),
+        (True, 0x11),
+    ],
 )
 def test_address_byte(c_number, address, cfg_rtd):
     assert set_temperature_request(c_number, 1.0, 1)[0] == address
@@ -90,8 +95,7 @@ def test_address_byte(c_number, address, cfg_rtd):
 
 @pytest.mark.parametrize(
     "id_, encoded",
-    [(0, "00000000"), (1, "00000001"), (258, "00000102"), (2**32 - 1, "FFFFFFFF"),
-     (True, "00000001")],
+    [(0, "00000000"), (1, "00000001"), (258, "00000102"), (2**32 - 1, "FFFFFFFF"), (True, "00000001")],
 )
 def test_id_is_big_endian_u32(id_, encoded, cfg_none):
     assert set_temperature_request(0, 0.0, id_)[6:10] == H(encoded)
@@ -179,8 +183,7 @@ def test_temperature_packet_property(c_number, value, id_):
 def test_channel_packet_property(c_number, values):
     cfg = ChannelConfig(ChannelType.TC(TCType.B), *values)
     assert set_channel_request(c_number, cfg, 5) == (
-        struct.pack(">BIBIBB", (c_number + 16) % 256, 23, 0, 5, 2, 7)
-        + b"".join(_f32(v) for v in values)
+        struct.pack(">BIBIBB", (c_number + 16) % 256, 23, 0, 5, 2, 7) + b"".join(_f32(v) for v in values)
     )
 
 

@@ -3,7 +3,6 @@
 import json
 
 import pytest
-
 from conftest import run_python
 
 PANIC = "pyo3_runtime.PanicException: Python API call failed"
@@ -45,7 +44,9 @@ def first_panic():
     raise AssertionError("no failed allocation became a panic")
 """
 
-SWEEP_SCRIPT = PRELUDE + r"""
+SWEEP_SCRIPT = (
+    PRELUDE
+    + r"""
 CASES = {
     "sys_reset": (kelvane.sys_reset, ()),
     "set_temperature_request": (kelvane.set_temperature_request, (3, 25.5, 2)),
@@ -91,6 +92,7 @@ results["type"] = {
 }
 print(json.dumps(results))
 """
+)
 
 
 @pytest.fixture(scope="module")
@@ -121,7 +123,10 @@ def test_failed_object_allocation_is_memory_error(sweep, name):
     [
         ("wrong type", "builtins.TypeError: argument '_0': 'int' object cannot be converted to 'RTDType'"),
         ("prefixed", "builtins.TypeError: argument 'c_number': 'str' object cannot be interpreted as an integer"),
-        ("binding", "builtins.TypeError: set_channel_request() missing 2 required positional arguments: 'c_config' and 'id'"),
+        (
+            "binding",
+            "builtins.TypeError: set_channel_request() missing 2 required positional arguments: 'c_config' and 'id'",
+        ),
         ("u32 range", "builtins.OverflowError: out of range integral type conversion attempted"),
     ],
 )
@@ -152,7 +157,9 @@ def test_panic_exception_type(sweep):
     assert "Python API call failed" in stderr
 
 
-RESUME_SCRIPT = PRELUDE + r"""
+RESUME_SCRIPT = (
+    PRELUDE
+    + r"""
 P = type(first_panic())
 
 class BadStr:
@@ -192,6 +199,7 @@ for name, call in SITES.items():
 results["after"] = [kelvane.sys_reset().hex(), kelvane.set_channel_request(1, cfg, 7).hex(), cfg.r_ain0]
 print(json.dumps(results))
 """
+)
 
 
 @pytest.fixture(scope="module")
