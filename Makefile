@@ -2,7 +2,11 @@
 #             examples (the serial one against pyserial's loop://)
 # make test   lint; build the sdist, then from it a wheel per Python >= 3.12
 #             found; install each wheel into a fresh venv and run the test
-#             suite, stubtest and mypy --strict there
+#             suite, stubtest and mypy --strict there; then `make sanitize`
+# make sanitize  the test suite once more, with the newest Python, against a
+#             build with AddressSanitizer and UndefinedBehaviorSanitizer;
+#             any sanitizer report fails it
+# make memcheck  the valgrind memcheck test alone, with the newest Python
 # make lint   ruff and clang-format checks only; make format applies them
 # make compile_commands.json   compile database for clangd
 # make clean  remove virtual environments and build trees
@@ -36,7 +40,7 @@ RUFF_PATHS := examples kelvane-stubs typecheck tests/test_configure_board.py
 DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
               2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
 
-.PHONY: demo test lint format tools clean compile_commands.json
+.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck valgrind
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
@@ -73,7 +77,7 @@ format: tools
 # build from scratch) and a fresh venv with nothing but that wheel and the test
 # tools. The type checks run from typecheck/, where no source tree can stand
 # in for the installed module or its stubs.
-test: tools
+test: tools valgrind
 	@pythons=$$(scripts/find-pythons); \
 	failed=(); \
 	$(MAKE) --no-print-directory lint || failed+=("lint"); \
@@ -100,10 +104,66 @@ test: tools
 			failed+=("$$ver"); \
 		fi; \
 	done <<<"$$pythons"; \
+	$(MAKE) --no-print-directory sanitize || failed+=("sanitize"); \
 	if [ $${#failed[@]} -ne 0 ]; then \
 		echo "==> FAILED: $${failed[*]}" >&2; \
 		exit 1; \
 	fi
+
+# The sanitizer runtime must come first among the interpreter's libraries, and
+# libstdc++ must be there before it starts, or its C++ exception interceptor
+# finds nothing to forward to. CPython's own allocations would drown
+# LeakSanitizer (leaks have their own tests); PYTHONMALLOC=malloc lets ASan see
+# every Python object. ASan reports go to files, so that one in a child process
+# fails the run too; UBSan ignores log_path beside ASan and writes to stderr,
+# which pytest leaves alone (--capture=sys) and which is kept and searched.
+SANITIZE_LOGS  = $(CURDIR)/build/sanitize-logs
+SANITIZE_ENV   = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+                 PYTHONMALLOC=malloc \
+                 ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1:log_path=$(SANITIZE_LOGS)/asan \
+                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+                 KELVANE_FUZZ_SCALE=0.25 KELVANE_LEAK_CALLS=20000
+
+sanitize:
+	@py=$$(scripts/find-pythons | tail -n 1); \
+	ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+	venv=$(VENVS)/sanitize-py$$ver; \
+	echo "==> sanitize: ASan and UBSan build, whole suite with $$py"; \
+	scripts/ensure-venv "$$py" "$$venv"; \
+	"$$venv/bin/python" -m pip install --quiet --config-settings=build-dir=build/sanitize-{wheel_tag} \
+		--config-settings=cmake.define.KELVANE_WERROR=ON --config-settings=cmake.define.KELVANE_SANITIZE=ON \
+		'.[test,serial]'; \
+	rm -rf $(SANITIZE_LOGS); mkdir -p $(SANITIZE_LOGS); \
+	status=0; \
+	env $(SANITIZE_ENV) "$$venv/bin/python" -m pytest tests -q -p no:cacheprovider --capture=sys \
+		2>$(SANITIZE_LOGS)/stderr || status=1; \
+	if grep -q -E 'runtime error:|ERROR: AddressSanitizer' $(SANITIZE_LOGS)/stderr \
+		|| compgen -G '$(SANITIZE_LOGS)/asan.*' >/dev/null; then \
+		grep -h -A40 -E 'runtime error:|ERROR: AddressSanitizer' $(SANITIZE_LOGS)/stderr $(SANITIZE_LOGS)/asan.* || true; \
+		echo "==> sanitizer reports above" >&2; \
+		status=1; \
+	elif [ $$status -ne 0 ]; then \
+		tail -n 40 $(SANITIZE_LOGS)/stderr; \
+	fi; \
+	exit $$status
+
+# valgrind for the memcheck test, installed if it is missing and we may.
+valgrind:
+	@if ! command -v valgrind >/dev/null; then \
+		if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
+			echo "==> installing valgrind"; \
+			apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq valgrind >/dev/null; \
+		else \
+			echo "==> valgrind is missing: the memcheck test will be skipped (and fail under CI)" >&2; \
+		fi; \
+	fi
+
+memcheck: valgrind
+	@py=$$(scripts/find-pythons | tail -n 1); \
+	venv=$(VENVS)/memcheck; \
+	scripts/ensure-venv "$$py" "$$venv"; \
+	"$$venv/bin/python" -m pip install --quiet $(call cmake_defs,ON) '.[test]'; \
+	"$$venv/bin/python" -m pytest tests/test_memcheck.py -v -p no:cacheprovider
 
 # clangd reads the compile database of a plain CMake configure of the tree.
 compile_commands.json:
