@@ -642,3 +642,39 @@ def test_model_narrowing_agrees_with_struct_where_struct_can(x):
     bits = model.f32_bits(x)
     assert bits == struct.unpack(">I", packed)[0]
     assert model.f32_widened_bits(bits) == model.double_bits(struct.unpack(">f", packed)[0])
+
+
+# ---------------------------------------------------------------------------
+# Reaching past the constructors: slots and descriptors applied to objects of
+# another class, and allocation through another class's __new__. The
+# interpreter must refuse each with TypeError before the module reads a
+# record that is not there.
+
+_rtd = ChannelType_RTD(RTDType.PT100)
+_tc = ChannelType_TC(TCType.K)
+_cfg = ChannelConfig(_rtd, 1.0, 2.0, 3.0, 4.0)
+_record = model.new_config((_rtd, 1.0, 2.0, 3.0, 4.0), {})
+
+
+@pytest.mark.parametrize(
+    "reach",
+    [
+        lambda: ChannelType_RTD._0.__get__(_tc),
+        lambda: ChannelType_RTD.__getitem__(_tc, 0),
+        lambda: ChannelType_RTD.__len__(_cfg),
+        lambda: ChannelConfig.max_resistance.__get__(_rtd),
+        lambda: ChannelConfig.channel_type.__set__(_rtd, _tc),
+        lambda: ChannelConfig.r_ain0.__set__(RTDType.PT100, 1.0),
+        lambda: ChannelType_RTD.__new__(ChannelType_TC, TCType.K),
+        lambda: ChannelType_None.__new__(PyChannelType),
+        lambda: ChannelConfig.__new__(ChannelType_RTD, _rtd, 1, 2, 3, 4),
+        lambda: object.__new__(ChannelConfig),
+        lambda: object.__new__(ChannelType_RTD),
+        lambda: type(RTDType.PT100).__int__(_rtd),
+        lambda: RTDType.__repr__(TCType.K),
+    ],
+)
+def test_foreign_objects_are_refused(reach):
+    with pytest.raises(TypeError):
+        reach()
+    assert kelvane.set_channel_request(1, _cfg, 2) == model.set_channel_request((1, _cfg, 2), {}, {id(_cfg): _record})
