@@ -40,7 +40,7 @@ RUFF_PATHS := examples kelvane-stubs typecheck tests/test_configure_board.py
 DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
               2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
 
-.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck valgrind
+.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
@@ -77,7 +77,7 @@ format: tools
 # build from scratch) and a fresh venv with nothing but that wheel and the test
 # tools. The type checks run from typecheck/, where no source tree can stand
 # in for the installed module or its stubs.
-test: tools valgrind
+test: tools debug-tools
 	@pythons=$$(scripts/find-pythons); \
 	failed=(); \
 	$(MAKE) --no-print-directory lint || failed+=("lint"); \
@@ -147,18 +147,21 @@ sanitize:
 	fi; \
 	exit $$status
 
-# valgrind for the memcheck test, installed if it is missing and we may.
-valgrind:
-	@if ! command -v valgrind >/dev/null; then \
+# valgrind for the memcheck test, and gdb, which the allocation-failure sweep
+# runs a crashed child under to tell the interpreter's crashes from the
+# module's: installed if missing and we may.
+debug-tools:
+	@missing=$$(for tool in valgrind gdb; do command -v $$tool >/dev/null || echo $$tool; done); \
+	if [ -n "$$missing" ]; then \
 		if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
-			echo "==> installing valgrind"; \
-			apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq valgrind >/dev/null; \
+			echo "==> installing" $$missing; \
+			apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 		else \
-			echo "==> valgrind is missing: the memcheck test will be skipped (and fail under CI)" >&2; \
+			echo "==> missing:" $$missing "(the memcheck test and crash triage need them)" >&2; \
 		fi; \
 	fi
 
-memcheck: valgrind
+memcheck: debug-tools
 	@py=$$(scripts/find-pythons | tail -n 1); \
 	venv=$(VENVS)/memcheck; \
 	scripts/ensure-venv "$$py" "$$venv"; \
