@@ -1,6 +1,7 @@
 """Failed allocations and internal faults, injected in child interpreters."""
 
 import json
+import textwrap
 
 import pytest
 from conftest import run_python
@@ -227,3 +228,25 @@ def test_module_usable_after_resumed_panics(resume_run):
         "110000001700000000070202424800003f00000042c800003f800000",
         1.0,
     ]
+
+
+def test_resumed_panic_that_is_also_system_exit_does_not_end_the_process():
+    script = PRELUDE + textwrap.dedent(
+        """
+        class Exit(type(first_panic()), SystemExit):
+            pass
+
+        class Evil:
+            def __index__(self):
+                raise Exit("leaving")
+
+        try:
+            kelvane.set_temperature_request(Evil(), 1.0, 1)
+        except BaseException as exc:
+            print(type(exc).__name__, exc.args, kelvane.sys_reset().hex())
+        """
+    )
+    proc = run_python(script)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.split() == ["PanicException", "('leaving',)", "10000000050100000001"]
+    assert "Python stack trace below:" in proc.stderr and "leaving" in proc.stderr

@@ -68,8 +68,14 @@ std::string text_of(PyObject* object, bool& ok) {
     std::fputs("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n", stderr);
     std::fputs("Python stack trace below:\n", stderr);
     std::fflush(stderr);
-    PyErr_SetRaisedException(exception.release());
-    PyErr_PrintEx(0);
+    if (PyErr_GivenExceptionMatches(exception.get(), PyExc_SystemExit)) {
+        // Printing a SystemExit would end the process in the middle of the
+        // call; show it without that side effect.
+        PyErr_DisplayException(exception.get());
+    } else {
+        PyErr_SetRaisedException(exception.release());
+        PyErr_PrintEx(0);
+    }
     throw Fault{std::move(message), where, true};
 }
 
