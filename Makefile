@@ -9,6 +9,9 @@
 # make memcheck  the valgrind memcheck test alone, with the newest Python
 # make lint   ruff and clang-format checks only; make format applies them
 # make compile_commands.json   compile database for clangd
+# make bench  benchmark suite (pyperf, callgrind) with the newest Python, or
+#             PYTHON=...; writes its table into README.md. QUICK=1: a rough
+#             look in under a minute, README untouched. Not part of `test`.
 # make clean  remove virtual environments and build trees
 #
 # Options: WERROR=ON|OFF (test default ON, demo default OFF), SANITIZE=ON|OFF.
@@ -174,6 +177,25 @@ compile_commands.json:
 	cmake -S . -B build/clangd -DPython_EXECUTABLE="$$py" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null; \
 	ln -sf build/clangd/compile_commands.json compile_commands.json; \
 	echo "==> compile_commands.json -> build/clangd/compile_commands.json"
+
+# kelvane (a release build, like a user's), pyperf and the benchmark's floor
+# extension go into their own venv and build tree, apart from the test venvs.
+BENCH_VENV := $(VENVS)/bench
+BENCH_OUT  := build/bench
+
+.PHONY: bench
+bench:
+	@py=$(or $(PYTHON),$$(scripts/find-pythons | tail -n 1)); \
+	ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+	out=$(BENCH_OUT)/py$$ver; \
+	echo "==> bench with $$py ($$("$$py" --version 2>&1))"; \
+	scripts/ensure-venv "$$py" $(BENCH_VENV); \
+	$(BENCH_VENV)/bin/python -m pip install --quiet pyperf==2.11.0; \
+	$(BENCH_VENV)/bin/python -m pip install --quiet --config-settings=build-dir=$$out/{wheel_tag} \
+		$(call cmake_defs,OFF) .; \
+	$(BENCH_VENV)/bin/python bench/build_floor.py $$out/floor; \
+	$(BENCH_VENV)/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
+		$(if $(QUICK),--quick,--readme README.md)
 
 clean:
 	rm -rf $(VENVS) build _skbuild dist .pytest_cache .hypothesis compile_commands.json
