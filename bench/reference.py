@@ -67,6 +67,8 @@ class ChannelType:
         raise TypeError("No constructor defined for " + type(self).__name__)
 
 
+# The two sensor variants are written out rather than sharing a base class:
+# class-attribute lookups through a shared base slow construction down.
 # Each variant keeps `_tag`, the two bytes it puts on the wire (kind, sensor),
 # computed once when it is made; the unused-channel variant has none.
 
