@@ -20,31 +20,33 @@ struct ChannelConfigObject {
 // The class made by channel_config_class(); null until then.
 extern PyTypeObject* config_class;
 
-class SharedBorrow {
+// Holds a borrow of the flag for its lifetime; a conflict raises at once.
+template <bool Exclusive>
+class Borrow {
   public:
-    explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_share()) py::raise(PyExc_RuntimeError, "Already mutably borrowed");
+    explicit Borrow(BorrowFlag& flag) : flag_(flag) {
+        if constexpr (Exclusive) {
+            if (!flag_.try_exclusive()) py::raise(PyExc_RuntimeError, "Already borrowed");
+        } else {
+            if (!flag_.try_share()) py::raise(PyExc_RuntimeError, "Already mutably borrowed");
+        }
     }
-    ~SharedBorrow() { flag_.release_share(); }
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
+    ~Borrow() {
+        if constexpr (Exclusive) {
+            flag_.release_exclusive();
+        } else {
+            flag_.release_share();
+        }
+    }
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
 
   private:
     BorrowFlag& flag_;
 };
 
-class ExclusiveBorrow {
-  public:
-    explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_exclusive()) py::raise(PyExc_RuntimeError, "Already borrowed");
-    }
-    ~ExclusiveBorrow() { flag_.release_exclusive(); }
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
-
-  private:
-    BorrowFlag& flag_;
-};
+using SharedBorrow = Borrow<false>;
+using ExclusiveBorrow = Borrow<true>;
 
 // A copy of the record, taken under a shared borrow. Anything but a
 // ChannelConfig raises the wrong-type TypeError.
