@@ -96,11 +96,16 @@ print(json.dumps(results))
 )
 
 
-@pytest.fixture(scope="module")
-def sweep():
-    proc = run_python(SWEEP_SCRIPT)
+def run_json(script):
+    """Runs a child script that prints one JSON document; returns it and its stderr."""
+    proc = run_python(script)
     assert proc.returncode == 0, proc.stderr
     return json.loads(proc.stdout), proc.stderr
+
+
+@pytest.fixture(scope="module")
+def sweep():
+    return run_json(SWEEP_SCRIPT)
 
 
 @pytest.mark.parametrize("name", ["sys_reset", "set_temperature_request", "set_channel_request"])
@@ -205,9 +210,7 @@ print(json.dumps(results))
 
 @pytest.fixture(scope="module")
 def resume_run():
-    proc = run_python(RESUME_SCRIPT)
-    assert proc.returncode == 0, proc.stderr
-    return json.loads(proc.stdout), proc.stderr
+    return run_json(RESUME_SCRIPT)
 
 
 @pytest.mark.parametrize("site", ["c_number", "temperature_value", "id", "max_resistance", "setter", "idx"])
