@@ -132,7 +132,9 @@ def test_first_import_of_submodule_path(statement, expected):
 
 SUBINTERPRETER_SCRIPT = r"""
 import sys
-import kelvane
+main_first = sys.argv[1] == "main first"
+if main_first:
+    import kelvane
 code = '''
 import sys
 sys.path[:] = %r
@@ -145,7 +147,7 @@ else:
 ''' % (sys.path,)
 try:
     import _interpreters as interpreters  # 3.13
-    configs = ["isolated", "legacy"]
+    configs = ["isolated", "legacy"] if main_first else ["isolated"]
     def run(config):
         iid = interpreters.create(config)
         try:
@@ -156,7 +158,7 @@ try:
             interpreters.destroy(iid)
 except ImportError:
     import _xxsubinterpreters as interpreters  # 3.12
-    configs = [True, False]
+    configs = [True, False] if main_first else [True]
     def run(isolated):
         iid = interpreters.create(isolated=isolated)
         try:
@@ -167,15 +169,42 @@ except ImportError:
             interpreters.destroy(iid)
 for config in configs:
     run(config)
+import kelvane
 print("main", kelvane.sys_reset().hex(), sys.modules["kelvane"] is kelvane, flush=True)
 """
 
 
-def test_sub_interpreter_import_refused():
-    proc = run_python(SUBINTERPRETER_SCRIPT)
+# An isolated sub-interpreter refuses the module itself; importing there
+# first must not keep the main interpreter from importing it afterwards.
+@pytest.mark.parametrize("order, refusals", [("main first", 2), ("sub-interpreter first", 1)])
+def test_sub_interpreter_import_refused(order, refusals):
+    proc = run_python(SUBINTERPRETER_SCRIPT, order)
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.splitlines() == [
-        "refused ImportError True",
-        "refused ImportError True",
-        "main 10000000050100000001 True",
-    ]
+    assert proc.stdout.splitlines() == ["refused ImportError True"] * refusals + ["main 10000000050100000001 True"]
+
+
+def test_import_reached_from_inside_the_first_import():
+    # The module body imports sys through the import machinery, so a hook
+    # there can ask for kelvane again before the first import has finished.
+    proc = run_python(
+        """
+        import builtins, importlib, sys
+        real_import = builtins.__import__
+        inner = []
+        def hook(name, *args, **kwargs):
+            if name == "sys" and not inner:
+                try:
+                    inner.append(importlib.import_module("kelvane"))
+                except ImportError as exc:
+                    inner.append(exc)
+            return real_import(name, *args, **kwargs)
+        builtins.__import__ = hook
+        import kelvane
+        builtins.__import__ = real_import
+        del sys.modules["kelvane"]
+        again = importlib.import_module("kelvane")
+        print(type(inner[0]).__name__, inner[0] is kelvane, again is kelvane, kelvane.sys_reset().hex())
+        """
+    )
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.split() == ["ImportError", "False", "True", "10000000050100000001"]

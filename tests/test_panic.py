@@ -172,6 +172,10 @@ class BadStr:
     def __str__(self):
         raise ValueError("no text")
 
+class PanickingStr:
+    def __str__(self):
+        raise P("from str")
+
 class Evil:
     def __init__(self, exc):
         self.exc = exc
@@ -191,9 +195,9 @@ SITES = {
 }
 results = {}
 for name, call in SITES.items():
-    for arg in ["boom", BadStr()]:
-        raised = P(arg)
-        sys.stderr.write("=== %s\n" % name)
+    # The last one panics while its TypeError is given the argument's name.
+    for i, raised in enumerate([P("boom"), P(BadStr()), P("caf\udce9"), TypeError(PanickingStr())]):
+        sys.stderr.write("=== %s %d\n" % (name, i))
         try:
             call(Evil(raised))
         except Exception as exc:
@@ -216,12 +220,15 @@ def resume_run():
 @pytest.mark.parametrize("site", ["c_number", "temperature_value", "id", "max_resistance", "setter", "idx"])
 def test_panic_from_python_is_resumed(resume_run, site):
     results, stderr = resume_run
-    assert results[site] == [[True, False, ["boom"]], [True, False, ["Unwrapped panic from Python code"]]]
-    section = stderr.split(f"=== {site}\n")[1].split("=== ")[0]
-    assert section.count("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n") == 1
-    assert section.count("Python stack trace below:\n") == 1
-    assert "Traceback" in section and "__index__" in section
-    assert section.count("boom") == 1  # the resumed fault is not reported a second time
+    texts = ["boom", "Unwrapped panic from Python code", "caf\udce9", "from str"]
+    assert results[site] == [[True, False, [text]] for text in texts]
+    for i in range(len(texts)):
+        section = stderr.split(f"=== {site} {i}\n")[1].split("=== ")[0]
+        assert section.count("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n") == 1
+        assert section.count("Python stack trace below:\n") == 1
+        assert "Traceback" in section and ("__str__" if i == 3 else "__index__") in section
+    first = stderr.split(f"=== {site} 0\n")[1].split("=== ")[0]
+    assert first.count("boom") == 1  # the resumed fault is not reported a second time
 
 
 def test_module_usable_after_resumed_panics(resume_run):
@@ -253,3 +260,33 @@ def test_resumed_panic_that_is_also_system_exit_does_not_end_the_process():
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.split() == ["PanicException", "('leaving',)", "10000000050100000001"]
     assert "Python stack trace below:" in proc.stderr and "leaving" in proc.stderr
+
+
+def test_memory_running_out_for_a_while_never_ends_the_process():
+    # Every allocation from the call's start fails, for windows of shrinking
+    # length (the longest first, before any PanicException has been raised):
+    # the call raises, and the module works once memory is back.
+    script = PRELUDE + textwrap.dedent(
+        """
+        def attempt(call, args, window):
+            sys._getframe()
+            _testcapi.set_nomemory(0, window)
+            error = None
+            try:
+                call(*args)
+            except BaseException as exc:
+                error = exc
+            _testcapi.remove_mem_hooks()
+            return type(error).__name__
+
+        outcomes = set()
+        for call, args in [(kelvane.sys_reset, ()), (kelvane.set_channel_request, (1, cfg, 7))]:
+            outcomes.update(attempt(call, args, window) for window in range(200, 0, -1))
+        print(json.dumps([sorted(outcomes), kelvane.sys_reset().hex()]))
+        """
+    )
+    proc = run_python(script)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    outcomes, packet = json.loads(proc.stdout)
+    assert set(outcomes) <= {"PanicException", "MemoryError"}
+    assert packet == "10000000050100000001"

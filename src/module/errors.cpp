@@ -17,7 +17,7 @@ constexpr const char* kPanicDoc =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.";
 
-// One type for the whole process, made at the first fault.
+// One type for the whole process, made at the first import (ensure_panic_type).
 PyObject* panic_type = nullptr;
 
 [[noreturn]] void abort_at_boundary() noexcept {
@@ -27,13 +27,7 @@ PyObject* panic_type = nullptr;
 }
 
 PyObject* get_panic_type() {
-    if (!panic_type) {
-        panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
-        if (!panic_type) {
-            PyErr_Clear();
-            fault("Failed to initialize new exception type.");
-        }
-    }
+    if (!panic_type) fault("Failed to initialize new exception type.");
     return panic_type;
 }
 
@@ -43,28 +37,25 @@ void report(const Fault& fault) {
     std::fflush(stderr);
 }
 
-// str(exc) as UTF-8, or nullopt-like empty result via `ok`.
-std::string text_of(PyObject* object, bool& ok) {
-    ok = false;
+// Fault messages are kept as UTF-8 with lone surrogates passed through, so
+// that any str, as Python code may raise it, comes back out unchanged.
+constexpr const char* kSurrogates = "surrogatepass";
+
+// str(object) as such bytes; false if there is no text.
+bool text_of(PyObject* object, std::string& out) {
     Ref text = Ref::steal(PyObject_Str(object));
-    if (!text) {
+    Ref bytes = text ? Ref::steal(PyUnicode_AsEncodedString(text.get(), "utf-8", kSurrogates)) : Ref();
+    if (!bytes) {
         PyErr_Clear();
-        return {};
+        return false;
     }
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (!utf8) {
-        PyErr_Clear();
-        return {};
-    }
-    ok = true;
-    return std::string(utf8, static_cast<std::size_t>(size));
+    out.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    return true;
 }
 
 [[noreturn]] void resume_panic(Ref exception, std::source_location where) {
-    bool ok = false;
-    std::string message = text_of(exception.get(), ok);
-    if (!ok) message = "Unwrapped panic from Python code";
+    std::string message;
+    if (!text_of(exception.get(), message)) message = "Unwrapped panic from Python code";
     std::fputs("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n", stderr);
     std::fputs("Python stack trace below:\n", stderr);
     std::fflush(stderr);
@@ -103,6 +94,12 @@ void raise_pending() {
 
 void fault(std::string message, std::source_location where) { throw Fault{std::move(message), where}; }
 
+void ensure_panic_type() {
+    if (panic_type) return;
+    panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+    if (!panic_type) raise_pending();
+}
+
 void creation_failed(std::source_location where) {
     if (PyErr_Occurred()) PyErr_Print();
     fault("Python API call failed", where);
@@ -114,10 +111,10 @@ void prefix_type_error(const char* name) {
         PyErr_SetRaisedException(original.release());
         return;
     }
-    Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %S", name, original.get()));
-    if (!message) return;  // that error replaces the original
-    Ref replacement = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
-    if (!replacement) return;
+    // str() of the original runs Python code; what it raises replaces the
+    // original, and a PanicException from it is resumed like any other.
+    Ref message = checked(PyUnicode_FromFormat("argument '%s': %S", name, original.get()));
+    Ref replacement = checked(PyObject_CallOneArg(PyExc_TypeError, message.get()));
     PyException_SetCause(replacement.get(), PyException_GetCause(original.get()));
     PyErr_SetRaisedException(replacement.release());
 }
@@ -138,7 +135,7 @@ void raise_panic(const Fault& fault) noexcept {
         if (!fault.reported) report(fault);
         PyObject* type = get_panic_type();
         Ref message = Ref::steal(
-            PyUnicode_FromStringAndSize(fault.message.data(), static_cast<Py_ssize_t>(fault.message.size())));
+            PyUnicode_DecodeUTF8(fault.message.data(), static_cast<Py_ssize_t>(fault.message.size()), kSurrogates));
         if (!message) {
             // Still raise the right type, even if its text could not be made.
             PyErr_Clear();

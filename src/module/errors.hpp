@@ -31,6 +31,11 @@ struct Fault {
 
 [[noreturn]] void fault(std::string message, std::source_location where = std::source_location::current());
 
+// Makes the PanicException type, once per process. Called at start-up, where
+// a failure can still fail the import, so that no later call has to make it
+// while memory may be short.
+void ensure_panic_type();
+
 // For objects the interpreter should always be able to create (the packet
 // bytes): prints the pending error and faults.
 [[noreturn]] void creation_failed(std::source_location where = std::source_location::current());
@@ -46,7 +51,8 @@ inline void checked_status(int status) {
 }
 
 // Puts "argument '<name>': " in front of a pending exception whose type is
-// exactly TypeError; any other exception passes through unchanged.
+// exactly TypeError; any other exception passes through unchanged. Unwinds
+// like raise_pending() if making the new message fails.
 void prefix_type_error(const char* name);
 
 // Runs one conversion, naming its argument if it fails with a TypeError.

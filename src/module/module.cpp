@@ -1,4 +1,6 @@
 // Start-up: builds the root module, its submodule tree and its functions.
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -48,6 +50,10 @@ PyModuleDef root_definition = {
 // process-wide, so no other interpreter may use them.
 std::atomic<std::int64_t> owner_interpreter{-1};
 PyObject* built_module = nullptr;
+// Set while the module body runs. An import of kelvane from inside it (an
+// import hook reached from the body's own imports) must not build a second
+// tree.
+bool building = false;
 
 Ref new_module(const char* name) {
     Ref short_name = checked(PyUnicode_FromString(name));
@@ -106,9 +112,29 @@ void build(PyObject* root) {
     add_function(root, set_temperature_request_function);
 }
 
+// CPython 3.12 runs the init function of a single-phase module in an
+// isolated sub-interpreter and only then refuses the import there. Putting
+// the interpreter's own check first means such an import claims nothing, and
+// the main interpreter can still import the module afterwards.
+void refuse_where_the_interpreter_would([[maybe_unused]] PyInterpreterState* interpreter) {
+#if PY_VERSION_HEX < 0x030D0000
+    if (interpreter == PyInterpreterState_Main()) return;
+    using Check = int (*)(const char* name);
+    static const auto check =
+        reinterpret_cast<Check>(dlsym(RTLD_DEFAULT, "_PyImport_CheckSubinterpIncompatibleExtensionAllowed"));
+    if (check) {
+        if (check(root_definition.m_name) < 0) py::raise_pending();
+    } else if (_PyInterpreterState_HasFeature(interpreter, Py_RTFLAGS_MULTI_INTERP_EXTENSIONS)) {
+        py::raise(PyExc_ImportError, "module kelvane does not support loading in subinterpreters");
+    }
+#endif
+}
+
 PyObject* initialize() {
-    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    PyInterpreterState* state = PyInterpreterState_Get();
+    const std::int64_t interpreter = PyInterpreterState_GetID(state);
     if (interpreter == -1) py::raise_pending();
+    refuse_where_the_interpreter_would(state);
     std::int64_t expected = -1;
     if (!owner_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
         py::raise(PyExc_ImportError,
@@ -116,6 +142,16 @@ PyObject* initialize() {
                   "first imported it");
     }
     if (built_module) return Py_NewRef(built_module);
+    if (building) {
+        py::raise(PyExc_ImportError,
+                  "kelvane is already being imported: an import of kelvane was started while the module was "
+                  "being built");
+    }
+    py::ensure_panic_type();
+    building = true;
+    struct Done {
+        ~Done() { building = false; }
+    } done;
     Ref root = checked(PyModule_Create2(&root_definition, PYTHON_API_VERSION));
     build(root.get());
     built_module = Py_NewRef(root.get());
