@@ -26,6 +26,10 @@ class ByteBuffer {
   public:
     static constexpr std::size_t capacity = Capacity;
 
+    // User-provided, so that even value-initialisation (`Body{}`) leaves the
+    // bytes alone instead of zero-filling them first.
+    ByteBuffer() {}
+
     // Each write reads the position once and stores it once: the data bytes
     // may alias it, so a write through `data_[size_ + k]` would reload it.
     void put_u8(std::uint8_t byte) {
