@@ -1,5 +1,9 @@
 """Argument binding and conversion at the call boundary."""
 
+import functools
+import pickle
+import struct
+
 import pytest
 from conftest import (
     ChannelConfig,
@@ -400,3 +404,92 @@ def test_class_type_test_messages(call, message):
     with pytest.raises(TypeError) as ei:
         call()
     check_raises(ei, TypeError, message)
+
+
+# --- arguments that Python code frees during the call ------------------------
+
+
+class Float(float):
+    """Freed for real (no free list), so reading it afterwards would show."""
+
+
+class FreesCallerStorage:
+    """Converts to 1, after dropping the caller's storage of the arguments
+    and churning the allocator over the freed memory."""
+
+    def __init__(self, free=None):
+        self.free = free
+
+    def __index__(self):
+        self.free()
+        self.litter = [range(i) for i in range(2000)]
+        return 1
+
+    def __float__(self):
+        return float(self.__index__())
+
+
+RTD_PT100 = ChannelType.RTD(RTDType.PT100)
+
+
+def _partial(fn, before, after):
+    # functools.partial hands fast-call functions pointers into its own tuple,
+    # which __setstate__ frees.
+    hook = FreesCallerStorage()
+    p = functools.partial(fn, *before, hook, *after)
+    hook.free = lambda: p.__setstate__((print, (), {}, None))
+    return p()
+
+
+def _pickled_constructor():
+    # NEWOBJ_EX passes the unpickled keyword dict straight to __new__; the
+    # hook holds the same dict (from the memo) and clears it.
+    def global_(module, name):
+        return b"c" + module.encode() + b"\n" + name.encode() + b"\n"
+
+    def text(s):
+        return b"\x8c" + bytes([len(s)]) + s.encode()
+
+    def call1(module, name, arg):
+        return global_(module, name) + arg + b"\x85R"
+
+    def floating(x):
+        return call1(__name__, "Float", b"G" + struct.pack(">d", x))
+
+    data = (
+        b"\x80\x04" + global_("kelvane.channel.packets.set_channel", "ChannelConfig") + b")}\x94("
+        + text("channel_type") + global_(__name__, "RTD_PT100")
+        + text("max_resistance") + call1(__name__, "_clearing_hook", b"h\x00")
+        + text("min_resistance") + floating(2.5)
+        + text("shunt_resistance") + floating(3.5)
+        + text("r_ain0") + floating(4.5)
+        + b"u\x92."
+    )  # fmt: skip
+    return pickle.loads(data)
+
+
+def _clearing_hook(kwargs):
+    return FreesCallerStorage(kwargs.clear)
+
+
+def _fields(cfg):
+    return [cfg.max_resistance, cfg.min_resistance, cfg.shunt_resistance, cfg.r_ain0]
+
+
+@pytest.mark.parametrize(
+    "call, expected",
+    [
+        (
+            lambda: _partial(set_channel_request, [], [ChannelConfig(RTD_PT100, 400.0, 18.0, 1000.0, 10.0), 7]),
+            lambda: set_channel_request(1, ChannelConfig(RTD_PT100, 400.0, 18.0, 1000.0, 10.0), 7),
+        ),
+        (
+            lambda: _fields(_partial(ChannelConfig, [RTD_PT100], [Float(2.5), Float(3.5), Float(4.5)])),
+            lambda: [1.0, 2.5, 3.5, 4.5],
+        ),
+        (lambda: _fields(_pickled_constructor()), lambda: [1.0, 2.5, 3.5, 4.5]),
+    ],
+    ids=["builder via partial", "constructor via partial", "constructor via pickle"],
+)
+def test_arguments_outlive_the_callers_storage(call, expected):
+    assert call() == expected()

@@ -2,6 +2,7 @@
 
 import gc
 import inspect
+import json
 import math
 import operator
 import struct
@@ -22,6 +23,7 @@ from conftest import (
     check_raises,
     double_error,
     expected_failure,
+    run_python,
     u64_error,
 )
 
@@ -264,6 +266,54 @@ def test_class_attribute_rebinding_does_not_affect_module(monkeypatch, cfg_rtd):
     assert set_channel_request(0, cfg_rtd, 0)[10:12] == b"\x01\x00"
 
 
+FAMILY = [ChannelType_RTD, ChannelType_TC, ChannelType_None, ChannelType]
+
+
+@pytest.mark.parametrize(
+    "source, target", [(s, t) for s in FAMILY[:3] for t in FAMILY if s is not t], ids=lambda c: c.__name__
+)
+def test_class_assignment_cannot_change_a_variants_kind(source, target):
+    v = {ChannelType_RTD: ChannelType.RTD(RTDType.Ni1000), ChannelType_TC: ChannelType.TC(TCType.B)}.get(
+        source, ChannelType_None()
+    )
+    with pytest.raises(TypeError, match="__class__ assignment"):
+        v.__class__ = target
+    assert type(v) is source
+
+
+def test_replaced_constructors_cannot_make_objects_without_a_kind():
+    # object.__new__ in place of the constructors would give objects whose
+    # class and tag disagree; the family's allocator refuses to make them.
+    proc = run_python(
+        """
+        import json, kelvane
+        from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, TCType
+        ChannelType.__new__ = lambda cls, *args: object.__new__(cls)
+        del ChannelType.RTD.__new__
+        class Mine(ChannelType):
+            pass
+        cfg = ChannelConfig(ChannelType.TC(TCType.K), 1, 2, 3, 4)
+        results = []
+        for make in (ChannelType, ChannelType.RTD, lambda: ChannelConfig(Mine(), 1, 2, 3, 4),
+                     lambda: setattr(cfg, "channel_type", Mine())):
+            try:
+                results.append(repr(make()))
+            except TypeError as exc:
+                results.append(str(exc))
+        results.append(kelvane.set_channel_request(1, cfg, 1)[10:12].hex())
+        print(json.dumps(results))
+        """
+    )
+    assert proc.returncode == 0, proc.stderr
+    assert json.loads(proc.stdout) == [
+        "cannot create 'builtins.ChannelType' instances",
+        "cannot create 'builtins.ChannelType_RTD' instances",
+        "argument 'channel_type': 'Mine' object cannot be converted to 'ChannelType'",
+        "argument 'channel_type': 'Mine' object cannot be converted to 'ChannelType'",
+        "0202",
+    ]
+
+
 # --- ChannelConfig -------------------------------------------------------
 
 
@@ -277,6 +327,22 @@ def test_config_construction(cfg_rtd):
     assert set_channel_request(0, by_kw, 0) == set_channel_request(0, by_pos, 0)
     assert by_kw != by_pos and by_kw == by_kw
     assert repr(cfg_rtd).startswith("<builtins.ChannelConfig object at 0x")
+
+
+@pytest.mark.parametrize(
+    "cls, args, kwargs",
+    [(ChannelConfig, (ChannelType_None(), 1, 2, 3), {"r_ain0": 4}), (ChannelType_RTD, (), {"_0": RTDType.Cu50})],
+    ids=["ChannelConfig", "ChannelType_RTD"],
+)
+def test_constructor_runs_an_init_put_on_the_class(monkeypatch, cls, args, kwargs):
+    # A call of the class skips tp_new's tuple and dict, and tp_init; once
+    # Python code gives the class an __init__, that must run all the same.
+    calls = []
+    monkeypatch.setattr(cls, "__init__", lambda self, *a, **k: calls.append((len(a), sorted(k))))
+    assert type(cls(*args, **kwargs)) is cls
+    assert calls == [(len(args), sorted(kwargs))]
+    monkeypatch.undo()
+    assert type(cls(*args, **kwargs)) is cls and len(calls) == 1
 
 
 def test_config_getters_return_fresh_objects(cfg_rtd):

@@ -13,23 +13,21 @@ using py::guard;
 
 ChannelConfigObject* as_config(PyObject* self) { return reinterpret_cast<ChannelConfigObject*>(self); }
 
-const py::ParamTable kConfigParams = py::make_params(
-    "__new__", "ChannelConfig", {"channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0"});
+py::InternedNames config_names;
+constexpr py::ParamTable kConfigParams =
+    py::make_params("__new__", "ChannelConfig", config_names,
+                    {"channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0"});
 
-PyObject* new_config(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guard([&] {
-        PyObject* storage[5];
-        PyObject* const* bound = py::bind_tuple(kConfigParams, args, kwargs, storage);
-        ChannelConfigRecord record;
-        record.channel_type = py::convert_param(kConfigParams, 0, bound, channel_type_from_object);
-        record.max_resistance = py::convert_param(kConfigParams, 1, bound, py::to_f32);
-        record.min_resistance = py::convert_param(kConfigParams, 2, bound, py::to_f32);
-        record.shunt_resistance = py::convert_param(kConfigParams, 3, bound, py::to_f32);
-        record.r_ain0 = py::convert_param(kConfigParams, 4, bound, py::to_f32);
-        auto* self = py::allocate<ChannelConfigObject>(type);  // zero-filled: the borrow flag is idle
-        self->record = record;
-        return reinterpret_cast<PyObject*>(self);
-    });
+PyObject* make_config(PyTypeObject* type, py::BoundArgs& bound) {
+    ChannelConfigRecord record;
+    record.channel_type = py::convert_param(kConfigParams, 0, bound, channel_type_from_object);
+    record.max_resistance = py::convert_param(kConfigParams, 1, bound, py::to_f32);
+    record.min_resistance = py::convert_param(kConfigParams, 2, bound, py::to_f32);
+    record.shunt_resistance = py::convert_param(kConfigParams, 3, bound, py::to_f32);
+    record.r_ain0 = py::convert_param(kConfigParams, 4, bound, py::to_f32);
+    auto* self = py::allocate<ChannelConfigObject>(type);  // zero-filled: the borrow flag is idle
+    self->record = record;
+    return reinterpret_cast<PyObject*>(self);
 }
 
 // Getters and setters share one shape: read or write one field of the record
@@ -96,7 +94,7 @@ PyTypeObject* channel_config_class() {
     if (!config_class) {
         py::prepare_params(kConfigParams);
         PyType_Slot slots[] = {
-            {Py_tp_new, reinterpret_cast<void*>(&new_config)},
+            {Py_tp_new, reinterpret_cast<void*>(&py::construct<kConfigParams, make_config>)},
             {Py_tp_doc, const_cast<char*>("ChannelConfig(channel_type, max_resistance, min_resistance, "
                                           "shunt_resistance, r_ain0)\n--\n\n")},
             {Py_tp_getset, config_getset},
@@ -105,6 +103,7 @@ PyTypeObject* channel_config_class() {
         };
         PyType_Spec spec{"builtins.ChannelConfig", sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
         config_class = py::new_class(spec);
+        py::enable_vectorcall<kConfigParams, make_config>(config_class);
     }
     return config_class;
 }

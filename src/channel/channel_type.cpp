@@ -11,6 +11,10 @@ namespace {
 using py::guard;
 using py::Ref;
 
+// Only the variant classes carry a value; the base class adds nothing to
+// `object`. The layouts differing is what makes the interpreter refuse
+// `__class__` assignment between any two classes of the family, so an
+// object's class is always its tag.
 struct ChannelTypeObject {
     PyObject_HEAD
     ChannelTypeValue value;
@@ -23,9 +27,10 @@ PyTypeObject* variant_classes[3] = {};  // indexed by ChannelKind
 
 SensorFamily family_of(ChannelKind kind) { return kind == ChannelKind::Rtd ? SensorFamily::Rtd : SensorFamily::Tc; }
 
-const py::ParamTable kNoneParams = py::make_params("__new__", "ChannelType_None", {});
-const py::ParamTable kRtdParams = py::make_params("__new__", "ChannelType_RTD", {"_0"});
-const py::ParamTable kTcParams = py::make_params("__new__", "ChannelType_TC", {"_0"});
+py::InternedNames none_names, rtd_names, tc_names;
+constexpr py::ParamTable kNoneParams = py::make_params("__new__", "ChannelType_None", none_names, {});
+constexpr py::ParamTable kRtdParams = py::make_params("__new__", "ChannelType_RTD", rtd_names, {"_0"});
+constexpr py::ParamTable kTcParams = py::make_params("__new__", "ChannelType_TC", tc_names, {"_0"});
 
 PyObject* new_instance(PyTypeObject* type, ChannelTypeValue value) {
     auto* object = py::allocate<ChannelTypeObject>(type);
@@ -33,23 +38,14 @@ PyObject* new_instance(PyTypeObject* type, ChannelTypeValue value) {
     return reinterpret_cast<PyObject*>(object);
 }
 
-PyObject* new_none(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guard([&] {
-        py::bind_tuple(kNoneParams, args, kwargs, nullptr);
-        return new_instance(type, {ChannelKind::None, 0});
-    });
-}
+PyObject* make_none(PyTypeObject* type, py::BoundArgs&) { return new_instance(type, {ChannelKind::None, 0}); }
 
 template <ChannelKind Kind>
-PyObject* new_with_sensor(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guard([&] {
-        const py::ParamTable& params = Kind == ChannelKind::Rtd ? kRtdParams : kTcParams;
-        PyObject* storage[1];
-        PyObject* const* bound = py::bind_tuple(params, args, kwargs, storage);
-        const SensorType sensor =
-            py::convert_param(params, 0, bound, [](PyObject* obj) { return sensor_from_object(family_of(Kind), obj); });
-        return new_instance(type, {Kind, sensor});
-    });
+PyObject* make_with_sensor(PyTypeObject* type, py::BoundArgs& bound) {
+    const py::ParamTable& params = Kind == ChannelKind::Rtd ? kRtdParams : kTcParams;
+    const SensorType sensor =
+        py::convert_param(params, 0, bound, [](PyObject* obj) { return sensor_from_object(family_of(Kind), obj); });
+    return new_instance(type, {Kind, sensor});
 }
 
 // The payload of a variant whose class must match `kind`.
@@ -83,11 +79,11 @@ PyGetSetDef payload_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-Ref make_variant(PyTypeObject* base, const char* spec_name, const char* doc, const py::ParamTable& params, void* new_fn,
-                 PyGetSetDef* getset) {
-    py::prepare_params(params);
+template <const py::ParamTable& Params, py::MakeInstance Make>
+Ref make_variant(PyTypeObject* base, const char* spec_name, const char* doc, PyGetSetDef* getset) {
+    py::prepare_params(Params);
     PyType_Slot slots[] = {
-        {Py_tp_new, new_fn},
+        {Py_tp_new, reinterpret_cast<void*>(&py::construct<Params, Make>)},
         {Py_tp_doc, const_cast<char*>(doc)},
         {Py_mp_length, reinterpret_cast<void*>(&length)},
         {Py_mp_subscript, reinterpret_cast<void*>(&subscript)},
@@ -96,33 +92,35 @@ Ref make_variant(PyTypeObject* base, const char* spec_name, const char* doc, con
     };
     PyType_Spec spec{spec_name, sizeof(ChannelTypeObject), 0, Py_TPFLAGS_DEFAULT, slots};
     Ref type = Ref::steal(reinterpret_cast<PyObject*>(py::new_class(spec, base)));
-    py::init_class_attributes(params.class_name, [&] {
-        Ref match_args = py::checked(params.count == 0 ? PyTuple_New(0) : Py_BuildValue("(s)", params.names[0]));
+    py::enable_vectorcall<Params, Make>(reinterpret_cast<PyTypeObject*>(type.get()));
+    py::init_class_attributes(Params.class_name, [&] {
+        Ref match_args = py::checked(Params.count == 0 ? PyTuple_New(0) : Py_BuildValue("(s)", Params.names[0]));
         py::checked_status(PyObject_SetAttrString(type.get(), "__match_args__", match_args.get()));
     });
     return type;
 }
 
 void make_classes() {
+    // The family's objects are made by the variants' constructors alone: the
+    // allocator that object.__new__ would use (should Python code put that
+    // in place of a constructor) refuses, here and in the variants.
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(&py::no_constructor)},
+        {Py_tp_alloc, reinterpret_cast<void*>(&py::refuse_allocation)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance)},
         {0, nullptr},
     };
-    PyType_Spec spec{"builtins.ChannelType", sizeof(ChannelTypeObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-                     slots};
+    PyType_Spec spec{"builtins.ChannelType", sizeof(PyObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
     Ref base = Ref::steal(reinterpret_cast<PyObject*>(py::new_class(spec)));
     auto* base_type = reinterpret_cast<PyTypeObject*>(base.get());
     Ref variants[3];
     py::init_class_attributes("ChannelType", [&] {
-        variants[0] = make_variant(base_type, "builtins.ChannelType_None", "ChannelType_None()\n--\n\n", kNoneParams,
-                                   reinterpret_cast<void*>(&new_none), nullptr);
-        variants[1] =
-            make_variant(base_type, "builtins.ChannelType_RTD", "ChannelType_RTD(_0)\n--\n\n", kRtdParams,
-                         reinterpret_cast<void*>(&new_with_sensor<ChannelKind::Rtd>), payload_getset<ChannelKind::Rtd>);
-        variants[2] =
-            make_variant(base_type, "builtins.ChannelType_TC", "ChannelType_TC(_0)\n--\n\n", kTcParams,
-                         reinterpret_cast<void*>(&new_with_sensor<ChannelKind::Tc>), payload_getset<ChannelKind::Tc>);
+        variants[0] = make_variant<kNoneParams, make_none>(base_type, "builtins.ChannelType_None",
+                                                           "ChannelType_None()\n--\n\n", nullptr);
+        variants[1] = make_variant<kRtdParams, make_with_sensor<ChannelKind::Rtd>>(
+            base_type, "builtins.ChannelType_RTD", "ChannelType_RTD(_0)\n--\n\n", payload_getset<ChannelKind::Rtd>);
+        variants[2] = make_variant<kTcParams, make_with_sensor<ChannelKind::Tc>>(
+            base_type, "builtins.ChannelType_TC", "ChannelType_TC(_0)\n--\n\n", payload_getset<ChannelKind::Tc>);
         const char* attributes[] = {"None", "RTD", "TC"};
         for (std::size_t i = 0; i < 3; ++i) {
             py::checked_status(PyObject_SetAttrString(base.get(), attributes[i], variants[i].get()));
@@ -140,8 +138,14 @@ PyTypeObject* channel_type_class() {
     return base_class;
 }
 
+// Instances of the base class or of a subclass made in Python carry no value;
+// they exist only where Python code has replaced ChannelType's constructor,
+// and are refused like any other object.
 ChannelTypeValue channel_type_from_object(PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, base_class)) py::raise_wrong_type(obj, "ChannelType");
+    const PyTypeObject* type = Py_TYPE(obj);
+    if (type != variant_classes[1] && type != variant_classes[2] && type != variant_classes[0]) {
+        py::raise_wrong_type(obj, "ChannelType");
+    }
     return value_of(obj);
 }
 

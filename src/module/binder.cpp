@@ -38,10 +38,11 @@ std::string full_name(const ParamTable& table) {
 
 void bind_keyword(const ParamTable& table, PyObject* keyword, PyObject* value, PyObject** out) {
     std::size_t index = 0;
-    while (index < table.count && table.interned[index] != keyword) ++index;
+    const InternedNames& interned = *table.interned;
+    while (index < table.count && interned[index] != keyword) ++index;
     if (index == table.count && PyUnicode_Check(keyword)) {
         index = 0;
-        while (index < table.count && PyUnicode_Compare(keyword, table.interned[index]) != 0) ++index;
+        while (index < table.count && PyUnicode_Compare(keyword, interned[index]) != 0) ++index;
     }
     if (index == table.count) keyword_error(table, "got an unexpected keyword argument", keyword);
     if (out[index]) keyword_error(table, "got multiple values for argument", keyword);
@@ -78,32 +79,49 @@ std::size_t bind_positional(const ParamTable& table, PyObject* const* args, std:
 
 void prepare_params(const ParamTable& table) {
     for (std::size_t i = 0; i < table.count; ++i) {
-        if (!table.interned[i]) table.interned[i] = checked(PyUnicode_InternFromString(table.names[i])).release();
+        PyObject*& interned = (*table.interned)[i];
+        if (!interned) interned = checked(PyUnicode_InternFromString(table.names[i])).release();
     }
 }
 
+// Every keyword fills a parameter that was still empty, or raises; so when
+// the arguments given add up to the parameter count, nothing is missing and
+// no second pass is needed.
 void bind_vector(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
                  PyObject** out) {
     const auto given = bind_positional(table, args, static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)), out);
+    std::size_t filled = given;
     if (kwnames) {
-        const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t k = 0; k < keywords; ++k) {
-            bind_keyword(table, PyTuple_GET_ITEM(kwnames, k), args[given + static_cast<std::size_t>(k)], out);
+        const auto keywords = static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames));
+        for (std::size_t k = 0; k < keywords; ++k) {
+            bind_keyword(table, PyTuple_GET_ITEM(kwnames, k), args[given + k], out);
         }
+        filled += keywords;
     }
-    check_required(table, given, out);
+    if (filled < table.count) check_required(table, given, out);
 }
 
 void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out) {
     const auto given =
         bind_positional(table, &PyTuple_GET_ITEM(args, 0), static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
+    std::size_t filled = given;
     if (kwargs) {
         Py_ssize_t position = 0;
         PyObject* keyword = nullptr;
         PyObject* value = nullptr;
         while (PyDict_Next(kwargs, &position, &keyword, &value)) bind_keyword(table, keyword, value, out);
+        filled += static_cast<std::size_t>(PyDict_GET_SIZE(kwargs));
     }
-    check_required(table, given, out);
+    if (filled < table.count) check_required(table, given, out);
+}
+
+PyObject* const* BoundArgs::hold_arguments(PyObject* const* items, std::size_t count,
+                                           std::array<PyObject*, kMaxParams>& storage, Held& held) {
+    for (std::size_t i = 0; i < count; ++i) {
+        storage[i] = items[i];
+        held[i] = Ref::borrow(storage[i]);
+    }
+    return storage.data();
 }
 
 }  // namespace kelvane::py

@@ -5,7 +5,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <optional>
+#include <type_traits>
 
 #include "module/errors.hpp"
 
@@ -13,20 +16,23 @@ namespace kelvane::py {
 
 inline constexpr std::size_t kMaxParams = 5;
 
+// Interned copies of a table's names, made at start-up so that keyword names
+// coming from call sites usually match by pointer.
+using InternedNames = std::array<PyObject*, kMaxParams>;
+
+// A constant, so that the binder's work over it folds away where it is used.
 struct ParamTable {
     const char* function_name;
     const char* class_name;  // set for constructors, null for module functions
     std::array<const char*, kMaxParams> names;
     std::size_t count;     // every parameter is positional-or-keyword
     std::size_t required;  // leading parameters that must be given
-    // Interned copies of `names`, made at start-up so that keyword names
-    // coming from call sites usually match by pointer.
-    mutable std::array<PyObject*, kMaxParams> interned{};
+    InternedNames* interned;
 };
 
-constexpr ParamTable make_params(const char* function_name, const char* class_name,
+constexpr ParamTable make_params(const char* function_name, const char* class_name, InternedNames& interned,
                                  std::initializer_list<const char*> names) {
-    ParamTable table{function_name, class_name, {}, names.size(), names.size()};
+    ParamTable table{function_name, class_name, {}, names.size(), names.size(), &interned};
     std::size_t i = 0;
     for (const char* name : names) table.names[i++] = name;
     return table;
@@ -41,30 +47,72 @@ void prepare_params(const ParamTable& table);
 void bind_vector(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames, PyObject** out);
 void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out);
 
-// The binders the callables use; both return the bound arguments, borrowed.
-// A call that passes every parameter by position, the common case, is bound
-// already: its own arguments are returned as they are. Any other call is
-// bound into `out` (table.count entries), which is returned.
-inline PyObject* const* bind_vectorcall(const ParamTable& table, PyObject* const* args, std::size_t nargsf,
-                                        PyObject* kwnames, PyObject** out) {
-    if (!kwnames && static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)) == table.count) return args;
-    bind_vector(table, args, nargsf, kwnames, out);
-    return out;
-}
-
-inline PyObject* const* bind_tuple(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out) {
-    if (!kwargs && static_cast<std::size_t>(PyTuple_GET_SIZE(args)) == table.count) {
-        return &PyTuple_GET_ITEM(args, 0);
+// The arguments of one call, bound to the table's parameters.
+//
+// They are borrowed from the caller, whose storage Python code can free while
+// the call runs (a user's __index__ that resets a functools.partial, or clears
+// the keyword dict a constructor was given). So before a conversion first runs
+// Python code, every argument is copied and held for the rest of the call.
+// Exact ints and floats and the module's own instances convert without
+// running any, so the common calls hold nothing.
+class BoundArgs {
+  public:
+    // Fast call: an all-positional call is bound already and used in place.
+    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* const* args, std::size_t nargsf,
+                                     PyObject* kwnames) {
+        if (!kwnames && static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)) == table.count) {
+            items_ = args;
+        } else {
+            bind_vector(table, args, nargsf, kwnames, storage_.data());
+            items_ = storage_.data();
+        }
     }
-    bind_arguments(table, args, kwargs, out);
-    return out;
-}
 
-// Converts argument `index` of a bound call, naming it in a TypeError.
+    // Argument tuple and keyword dict.
+    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* args, PyObject* kwargs) {
+        if (!kwargs && static_cast<std::size_t>(PyTuple_GET_SIZE(args)) == table.count) {
+            items_ = &PyTuple_GET_ITEM(args, 0);
+        } else {
+            bind_arguments(table, args, kwargs, storage_.data());
+            items_ = storage_.data();
+        }
+    }
+
+    BoundArgs(const BoundArgs&) = delete;
+    BoundArgs& operator=(const BoundArgs&) = delete;
+
+    PyObject* operator[](std::size_t index) const { return items_[index]; }
+
+    // Copies and holds the `count` arguments, once.
+    void hold(std::size_t count) {
+        if (!held_) items_ = hold_arguments(items_, count, storage_, held_.emplace());
+    }
+
+  private:
+    using Held = std::array<Ref, kMaxParams>;
+    // Out of line and apart from `items_`, which can then stay in a register.
+    static PyObject* const* hold_arguments(PyObject* const* items, std::size_t count,
+                                           std::array<PyObject*, kMaxParams>& storage, Held& held);
+
+    std::array<PyObject*, kMaxParams> storage_;
+    PyObject* const* items_;
+    std::optional<Held> held_;
+};
+
+// Converts argument `index` of a bound call, naming it in a TypeError. A
+// conversion that may run Python code gets the callout that holds the
+// arguments first.
 template <class Convert>
-[[gnu::always_inline]] inline decltype(auto) convert_param(const ParamTable& table, std::size_t index,
-                                                           PyObject* const* bound, Convert&& convert) {
-    return convert_argument(table.names[index], [&]() -> decltype(auto) { return convert(bound[index]); });
+[[gnu::always_inline]] inline decltype(auto) convert_param(const ParamTable& table, std::size_t index, BoundArgs& bound,
+                                                           Convert&& convert) {
+    return convert_argument(table.names[index], [&]() -> decltype(auto) {
+        auto hold = [&bound, &table] { bound.hold(table.count); };
+        if constexpr (std::is_invocable_v<Convert&, PyObject*, decltype(hold)>) {
+            return convert(bound[index], hold);
+        } else {
+            return convert(bound[index]);
+        }
+    });
 }
 
 }  // namespace kelvane::py

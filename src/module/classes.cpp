@@ -19,6 +19,33 @@ void dealloc_instance(PyObject* self) {
     Py_DECREF(type);  // instances of heap types own a reference to their type
 }
 
+PyObject* refuse_allocation(PyTypeObject* type, Py_ssize_t) {
+    return guard([&]() -> PyObject* {
+        raise(PyExc_TypeError, checked(PyUnicode_FromFormat("cannot create '%s' instances", type->tp_name)).get());
+    });
+}
+
+PyObject* call_type_slots(PyTypeObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    Ref tuple;
+    Ref kwargs;
+    const bool built =
+        guard([&] {
+            const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
+            tuple = checked(PyTuple_New(given));
+            for (Py_ssize_t i = 0; i < given; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+            if (kwnames) {
+                kwargs = checked(PyDict_New());
+                for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
+                    checked_status(PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, k), args[given + k]));
+                }
+            }
+            return 1;
+        }) == 1;
+    if (!built) return nullptr;
+    // Whatever the replaced __new__ or __init__ raise passes through as it is.
+    return PyType_Type.tp_call(reinterpret_cast<PyObject*>(type), tuple.get(), kwargs.get());
+}
+
 PyTypeObject* new_class(PyType_Spec& spec, PyTypeObject* base) {
     PyObject* type = PyType_FromSpecWithBases(&spec, reinterpret_cast<PyObject*>(base));
     if (!type) raise_pending();

@@ -1,6 +1,7 @@
 // Pieces shared by every class of the module: heap types made from specs.
 #pragma once
 
+#include "module/binder.hpp"
 #include "module/kelvane.hpp"
 
 namespace kelvane::py {
@@ -34,10 +35,53 @@ void init_class_attributes(const char* class_name, Fill&& fill) {
     }
 }
 
-// A new instance of `type` through its own allocator.
+// tp_alloc of a class whose objects only its own constructors make: raises
+// TypeError "cannot create '<type>' instances".
+PyObject* refuse_allocation(PyTypeObject* type, Py_ssize_t items);
+
+// Constructors. One body, `Make(type, bound arguments)`, serves both ways in:
+// the type's vectorcall entry, which takes `Class(...)` without the argument
+// tuple and dict, and tp_new, which stays for `Class.__new__(Class, ...)` and
+// any caller that goes through it.
+using MakeInstance = PyObject* (*)(PyTypeObject* type, BoundArgs& bound);
+
+template <const ParamTable& Table, MakeInstance Make>
+[[gnu::flatten]] PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guard([&] {
+        BoundArgs bound(Table, args, kwargs);
+        return Make(type, bound);
+    });
+}
+
+// `Class(...)` by tp_new and tp_init, for a class whose __new__ or __init__
+// Python code has replaced.
+PyObject* call_type_slots(PyTypeObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames);
+
+template <const ParamTable& Table, MakeInstance Make>
+[[gnu::flatten]] PyObject* construct_vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
+                                                PyObject* kwnames) {
+    auto* type = reinterpret_cast<PyTypeObject*>(callable);
+    if (type->tp_new != &construct<Table, Make> || type->tp_init != PyBaseObject_Type.tp_init) [[unlikely]] {
+        return call_type_slots(type, args, nargsf, kwnames);
+    }
+    return guard([&] {
+        BoundArgs bound(Table, args, nargsf, kwnames);
+        return Make(type, bound);
+    });
+}
+
+// Gives a class made by new_class() the vectorcall entry of its constructor.
+template <const ParamTable& Table, MakeInstance Make>
+void enable_vectorcall(PyTypeObject* type) {
+    type->tp_vectorcall = &construct_vectorcall<Table, Make>;
+}
+
+// A new, zero-filled instance of `type`. Every class of the module allocates
+// this way (none has an allocator of its own that makes objects), so the
+// allocator is called directly.
 template <class Object>
 Object* allocate(PyTypeObject* type) {
-    PyObject* self = type->tp_alloc(type, 0);
+    PyObject* self = PyType_GenericAlloc(type, 0);
     if (!self) raise_pending();
     return reinterpret_cast<Object*>(self);
 }
