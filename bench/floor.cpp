@@ -7,6 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -45,7 +46,8 @@ Py_ssize_t find(const Names& names, PyObject* keyword) {
 }
 
 // Fast call with keywords: positional arguments, then keywords, into `out`.
-// Null with no error set on any mismatch.
+// Null with no error set on any mismatch. Each keyword fills an empty slot or
+// fails, so counting them tells whether all are filled: no second pass.
 PyObject* const* bind_keywords(const Names& names, PyObject* const* args, Py_ssize_t given, PyObject* kwnames,
                                PyObject** out) {
     if (given > names.count) return nullptr;
@@ -57,17 +59,15 @@ PyObject* const* bind_keywords(const Names& names, PyObject* const* args, Py_ssi
         if (i < 0 || out[i]) return nullptr;
         out[i] = args[given + k];
     }
-    for (Py_ssize_t i = given; i < names.count; ++i) {
-        if (!out[i]) return nullptr;
-    }
-    return out;
+    return given + keywords == names.count ? out : nullptr;
 }
 
-// Returns the bound arguments: `args` itself when all are positional.
+// Returns the bound arguments: `args` itself when all are positional (a call
+// without arguments may pass no vector at all).
 inline PyObject* const* bind_vector(const Names& names, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
                                     PyObject** out) {
     const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
-    if (!kwnames) return given == names.count ? args : nullptr;
+    if (!kwnames) return given == names.count ? (names.count ? args : out) : nullptr;
     return bind_keywords(names, args, given, kwnames, out);
 }
 
@@ -85,10 +85,7 @@ PyObject* const* bind_dict(const Names& names, PyObject* args, PyObject* kwargs,
         if (i < 0 || out[i]) return nullptr;
         out[i] = value;
     }
-    for (Py_ssize_t i = given; i < names.count; ++i) {
-        if (!out[i]) return nullptr;
-    }
-    return out;
+    return given + PyDict_GET_SIZE(kwargs) == names.count ? out : nullptr;
 }
 
 // Returns the bound arguments: the tuple's items when all are positional.
@@ -175,6 +172,7 @@ PyTypeObject* channel_type_base;
 PyTypeObject* variant_types[3];    // None, RTD, TC
 PyTypeObject* config_type;
 
+Names none_names = {{}, 0, {}};
 Names variant_names = {{"_0"}, 1, {}};
 Names config_names = {{"channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0"}, 5, {}};
 Names request_names[2] = {
@@ -207,16 +205,10 @@ PyObject* new_variant(PyTypeObject* type, std::uint8_t kind, std::uint8_t sensor
     return reinterpret_cast<PyObject*>(object);
 }
 
-PyObject* variant_none_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) return bad_arguments();
-    return new_variant(type, 0, 0);
-}
+PyObject* variant_none_make(PyTypeObject* type, PyObject* const*) { return new_variant(type, 0, 0); }
 
 template <int Kind>
-PyObject* variant_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* storage[1];
-    PyObject* const* bound = bind_tuple(variant_names, args, kwargs, storage);
-    if (!bound) return bad_arguments();
+PyObject* variant_make(PyTypeObject* type, PyObject* const* bound) {
     if (!PyObject_TypeCheck(bound[0], sensor_types[Kind - 1])) return bad_arguments();
     return new_variant(type, Kind, reinterpret_cast<SensorObject*>(bound[0])->value);
 }
@@ -239,10 +231,7 @@ PyObject* variant_subscript(PyObject* self, PyObject* idx) {
     return new_sensor(value->kind - 1, value->sensor);
 }
 
-PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* storage[5];
-    PyObject* const* bound = bind_tuple(config_names, args, kwargs, storage);
-    if (!bound) return bad_arguments();
+PyObject* config_make(PyTypeObject* type, PyObject* const* bound) {
     if (!PyObject_TypeCheck(bound[0], channel_type_base)) return bad_arguments();
     float floats[4];
     for (int i = 0; i < 4; ++i) {
@@ -255,6 +244,24 @@ PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     self->record.sensor = channel_type->sensor;
     std::memcpy(self->record.floats, floats, sizeof floats);
     return reinterpret_cast<PyObject*>(self);
+}
+
+// Every constructor comes in two entries around one body: tp_new (argument
+// tuple and keyword dict) and the type's vectorcall (argument vector).
+using Make = PyObject* (*)(PyTypeObject*, PyObject* const*);
+
+template <Names& N, Make M>
+PyObject* construct_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* storage[5];
+    PyObject* const* bound = bind_tuple(N, args, kwargs, storage);
+    return bound ? M(type, bound) : bad_arguments();
+}
+
+template <Names& N, Make M>
+PyObject* construct_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    PyObject* storage[5];
+    PyObject* const* bound = bind_vector(N, args, static_cast<Py_ssize_t>(nargsf), kwnames, storage);
+    return bound ? M(reinterpret_cast<PyTypeObject*>(type), bound) : bad_arguments();
 }
 
 PyObject* config_get_channel_type(PyObject* self, void*) {
@@ -342,11 +349,16 @@ bool make_types(PyObject* module) {
         const char* type_name;
         const char* attribute;
         void* new_fn;
+        vectorcallfunc vectorcall;
         PyGetSetDef* getset;
     } variants[3] = {
-        {"kelvane_floor.ChannelType_None", "None", reinterpret_cast<void*>(variant_none_new), nullptr},
-        {"kelvane_floor.ChannelType_RTD", "RTD", reinterpret_cast<void*>(variant_new<1>), rtd_getset},
-        {"kelvane_floor.ChannelType_TC", "TC", reinterpret_cast<void*>(variant_new<2>), tc_getset},
+        {"kelvane_floor.ChannelType_None", "None",
+         reinterpret_cast<void*>(construct_new<none_names, variant_none_make>),
+         construct_vectorcall<none_names, variant_none_make>, nullptr},
+        {"kelvane_floor.ChannelType_RTD", "RTD", reinterpret_cast<void*>(construct_new<variant_names, variant_make<1>>),
+         construct_vectorcall<variant_names, variant_make<1>>, rtd_getset},
+        {"kelvane_floor.ChannelType_TC", "TC", reinterpret_cast<void*>(construct_new<variant_names, variant_make<2>>),
+         construct_vectorcall<variant_names, variant_make<2>>, tc_getset},
     };
     for (int i = 0; i < 3; ++i) {
         PyType_Slot slots[] = {
@@ -359,6 +371,7 @@ bool make_types(PyObject* module) {
         variant_types[i] = make_type(variants[i].type_name, sizeof(ChannelTypeObject), Py_TPFLAGS_DEFAULT, slots,
                                      channel_type_base);
         if (!variant_types[i]) return false;
+        variant_types[i]->tp_vectorcall = variants[i].vectorcall;
         if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(channel_type_base), variants[i].attribute,
                                    reinterpret_cast<PyObject*>(variant_types[i])) < 0) {
             return false;
@@ -366,7 +379,7 @@ bool make_types(PyObject* module) {
     }
 
     PyType_Slot config_slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(config_new)},
+        {Py_tp_new, reinterpret_cast<void*>(construct_new<config_names, config_make>)},
         {Py_tp_getset, config_getset},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
         {0, nullptr},
@@ -374,6 +387,7 @@ bool make_types(PyObject* module) {
     config_type = make_type("kelvane_floor.ChannelConfig", sizeof(ConfigObject), Py_TPFLAGS_DEFAULT, config_slots,
                             nullptr);
     if (!config_type) return false;
+    config_type->tp_vectorcall = construct_vectorcall<config_names, config_make>;
 
     PyObject* types[] = {reinterpret_cast<PyObject*>(config_type), reinterpret_cast<PyObject*>(channel_type_base),
                          reinterpret_cast<PyObject*>(sensor_types[0]), reinterpret_cast<PyObject*>(sensor_types[1])};
