@@ -30,6 +30,8 @@ ENV = dict(os.environ, PYTHONHASHSEED="0", PYTHONDONTWRITEBYTECODE="1")
 if "ASAN_OPTIONS" in ENV:
     ENV["ASAN_OPTIONS"] += ":handle_segv=0"
 
+pytestmark = pytest.mark.slow
+
 BUILDERS = {"sys_reset", "set_temperature_request", "set_channel_request"}
 
 # Crashes inside the interpreter under a failed allocation, with no fault of
