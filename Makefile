@@ -29,6 +29,10 @@ SANITIZE ?= OFF
 
 export PIP_DISABLE_PIP_VERSION_CHECK := 1
 export PIP_NO_INPUT := 1
+# One more level of quiet for every pip run: `--quiet` then leaves errors only
+# (a failed build still shows its compiler output), not the warnings a
+# machine's own pip configuration can give on every install.
+export PIP_QUIET := 1
 
 # pip options that pass the CMake switches to the build backend.
 cmake_defs = --config-settings=cmake.define.KELVANE_WERROR=$(1) \
@@ -53,7 +57,8 @@ demo:
 	venv=$(VENVS)/demo; \
 	echo "==> demo with $$py ($$("$$py" --version 2>&1))"; \
 	scripts/ensure-venv "$$py" "$$venv"; \
-	"$$venv/bin/python" -m pip install $(call cmake_defs,$(or $(WERROR),OFF)) '.[serial]'; \
+	echo "==> building kelvane and installing it into $$venv"; \
+	"$$venv/bin/python" -m pip install --quiet $(call cmake_defs,$(or $(WERROR),OFF)) '.[serial]'; \
 	"$$venv/bin/python" examples/demo.py; \
 	echo; \
 	"$$venv/bin/python" examples/configure_board.py $(DEMO_BOARD)
