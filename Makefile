@@ -111,7 +111,7 @@ test: tools debug-tools
 	$(MAKE) --no-print-directory lint || failed+=("lint"); \
 	echo "==> building the sdist"; \
 	rm -rf $(DIST); \
-	$(TOOLS_VENV)/bin/python -m build --sdist --outdir $(DIST) . >/dev/null || failed+=("sdist"); \
+	$(TOOLS_VENV)/bin/python -m build -qq --sdist --outdir $(DIST) . >/dev/null || failed+=("sdist"); \
 	sdist=$$(ls $(DIST)/kelvane-*.tar.gz 2>/dev/null || true); \
 	while [ -n "$$sdist" ] && IFS= read -r py; do \
 		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
