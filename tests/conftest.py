@@ -121,7 +121,7 @@ def known_interpreter_crashes(request):
 
 def crash_summary(names):
     counts = Counter(names)
-    faults = "; ".join(f"{k} × {name}" if len(counts) > 1 else name for name, k in counts.items())
+    faults = "; ".join(f"{name}: {k}" if len(counts) > 1 else name for name, k in counts.items())
     if len(names) == 1:
         return f"1 interpreter crash matched a known CPython {platform.python_version()} fault ({faults})"
     return f"{len(names)} interpreter crashes matched known CPython {platform.python_version()} faults ({faults})"
