@@ -1,6 +1,9 @@
 # make demo   build and install kelvane with the newest Python >= 3.12, run the
 #             examples (the serial one against pyserial's loop://)
-# make test   lint; build the sdist, then from it a wheel per Python >= 3.12
+# make check  the everyday check: build kelvane for the newest Python >= 3.12
+#             found, incrementally and in place, and run the tests not marked
+#             slow, with fewer differential examples (a minute or less)
+# make test   the full gate: lint; build the sdist, then from it a wheel per Python >= 3.12
 #             found; install each wheel into a fresh venv and run the test
 #             suite, stubtest and mypy --strict there; then `make sanitize`
 # make sanitize  the test suite once more, with the newest Python, against a
@@ -26,6 +29,10 @@ SANITIZE ?= OFF
 
 export PIP_DISABLE_PIP_VERSION_CHECK := 1
 export PIP_NO_INPUT := 1
+# One more level of quiet for every pip run: `--quiet` then leaves errors only
+# (a failed build still shows its compiler output), not the warnings a
+# machine's own pip configuration can give on every install.
+export PIP_QUIET := 1
 
 # pip options that pass the CMake switches to the build backend.
 cmake_defs = --config-settings=cmake.define.KELVANE_WERROR=$(1) \
@@ -43,17 +50,35 @@ RUFF_PATHS := examples kelvane-stubs typecheck tests bench
 DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
               2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
 
-.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools
+.PHONY: demo check test lint format tools clean compile_commands.json sanitize memcheck debug-tools
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
 	venv=$(VENVS)/demo; \
 	echo "==> demo with $$py ($$("$$py" --version 2>&1))"; \
 	scripts/ensure-venv "$$py" "$$venv"; \
-	"$$venv/bin/python" -m pip install $(call cmake_defs,$(or $(WERROR),OFF)) '.[serial]'; \
+	echo "==> building kelvane and installing it into $$venv"; \
+	"$$venv/bin/python" -m pip install --quiet $(call cmake_defs,$(or $(WERROR),OFF)) '.[serial]'; \
 	"$$venv/bin/python" examples/demo.py; \
 	echo; \
 	"$$venv/bin/python" examples/configure_board.py $(DEMO_BOARD)
+
+# The everyday check. The build tree (build/check-<tag>) persists and pip
+# builds without isolation, in a venv that holds the build requirements, so a
+# warm tree recompiles only what changed. The tests marked slow (the
+# allocation-failure sweeps, valgrind, leak runs, threads) are left to
+# `make test`; the differential tests run a quarter of their examples.
+CHECK_VENV := $(VENVS)/check
+CHECK_FUZZ_SCALE := 0.25
+
+check:
+	@py=$$(scripts/find-pythons | tail -n 1); \
+	echo "==> check with $$py ($$("$$py" --version 2>&1))"; \
+	scripts/ensure-venv "$$py" $(CHECK_VENV); \
+	$(CHECK_VENV)/bin/python scripts/install-build-deps; \
+	$(CHECK_VENV)/bin/python -m pip install --quiet --no-build-isolation \
+		--config-settings=build-dir=build/check-{wheel_tag} $(call cmake_defs,$(or $(WERROR),ON)) '.[test,serial]'; \
+	KELVANE_FUZZ_SCALE=$(CHECK_FUZZ_SCALE) $(CHECK_VENV)/bin/python -m pytest tests -q -m 'not slow'
 
 # A venv of the newest Python with the pinned style tools and `build`.
 tools:
@@ -86,7 +111,7 @@ test: tools debug-tools
 	$(MAKE) --no-print-directory lint || failed+=("lint"); \
 	echo "==> building the sdist"; \
 	rm -rf $(DIST); \
-	$(TOOLS_VENV)/bin/python -m build --sdist --outdir $(DIST) . >/dev/null || failed+=("sdist"); \
+	$(TOOLS_VENV)/bin/python -m build -qq --sdist --outdir $(DIST) . >/dev/null || failed+=("sdist"); \
 	sdist=$$(ls $(DIST)/kelvane-*.tar.gz 2>/dev/null || true); \
 	while [ -n "$$sdist" ] && IFS= read -r py; do \
 		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \

@@ -7,10 +7,16 @@ it, decoded field by field.
 
 The default port is pyserial's loopback, ``loop://``, which hands back every
 byte written to it, so the example runs without hardware and shows exactly
-what a board would receive. For a real board give its device and speed::
+what a board would receive; there the stream read back must equal the one
+sent (the echo check). For a real board give its device and speed::
 
     python examples/configure_board.py --port /dev/ttyUSB0 --baud 115200 \\
         0=rtd:PT100:400:18:1000:10 1=tc:K:50:0.5:100:1 2=none
+
+A real port is not expected to echo; ``--echo`` checks for an echo anyway
+(a link wired back on itself). A failed echo check, or any error of the link
+(a port that cannot be opened, a write that times out), ends the run with a
+one-line message and exit status 1.
 
 A channel is written ``CHANNEL=KIND[:SENSOR][:MAX:MIN:SHUNT:R_AIN0]``: KIND is
 ``rtd``, ``tc`` or ``none``; SENSOR an RTDType or TCType member name (not
@@ -21,6 +27,7 @@ kelvane and pyserial (``pip install kelvane[serial]``).
 from __future__ import annotations
 
 import argparse
+import math
 import struct
 import sys
 import time
@@ -40,6 +47,10 @@ FLOATS = struct.Struct(">4f")
 ADDRESS_OFFSET = 0x10
 # Channels from 240 on wrap round to the addresses of channels 0, 1, ...
 MAX_CHANNEL = 0xFF - ADDRESS_OFFSET
+
+MAX_ID = 0xFFFF_FFFF
+# pyserial's URL of its loopback port, which echoes what is written.
+LOOPBACK = "loop://"
 
 SET_CHANNEL, SYS_RESET, SET_TEMPERATURE = 0x00, 0x01, 0xF0
 COMMAND_NAMES = {SET_CHANNEL: "set_channel", SYS_RESET: "sys_reset", SET_TEMPERATURE: "set_temperature"}
@@ -125,6 +136,26 @@ def parse_temperature(text: str) -> tuple[int, float]:
         raise argparse.ArgumentTypeError(f"{text!r}: {error}") from None
 
 
+def positive_seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number of seconds") from None
+    if not (value > 0 and math.isfinite(value)):
+        raise argparse.ArgumentTypeError(f"{text!r}: give a time above 0 seconds")
+    return value
+
+
+def positive_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if value <= 0:
+        raise argparse.ArgumentTypeError(f"{text!r}: give a number above 0")
+    return value
+
+
 def build_packets(
     channels: Sequence[ChannelSetting], temperatures: Sequence[tuple[int, float]], reset: bool, first_id: int
 ) -> list[bytes]:
@@ -140,6 +171,11 @@ def build_packets(
     if reset:
         packets.append(kelvane.sys_reset())
     return packets
+
+
+def transfer_time(size: int, baud: int) -> float:
+    """Seconds a port takes to send `size` bytes: 10 bits each (start, 8 data, stop)."""
+    return 10 * size / baud
 
 
 def read_back(port: serial.SerialBase, expected: int, idle: float) -> bytes:
@@ -269,15 +305,39 @@ def parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
     parser.add_argument("--reset", action="store_true", help="finish with a board reset")
     parser.add_argument("--first-id", type=int, default=1, help="id of the first packet (default: 1)")
     parser.add_argument("--port", default="loop://", help="serial device or pyserial URL (default: loop://)")
-    parser.add_argument("--baud", type=int, default=115200, help="baud rate of a real port (default: 115200)")
+    parser.add_argument("--baud", type=positive_int, default=115200, help="baud rate of a real port (default: 115200)")
     parser.add_argument(
-        "--timeout", type=float, default=1.0, help="seconds to wait for more bytes when reading (default: 1.0)"
+        "--timeout",
+        type=positive_seconds,
+        default=1.0,
+        help="seconds to wait for more bytes when reading, and for a write beyond the time it takes (default: 1.0)",
+    )
+    parser.add_argument(
+        "--echo",
+        action=argparse.BooleanOptionalAction,
+        help=f"check that the stream read back is the one sent (default: only on {LOOPBACK})",
     )
     args = parser.parse_args(argv)
-    last_id = args.first_id + len(args.channels) + len(args.temperature) - 1
-    if args.first_id < 0 or last_id > 0xFFFF_FFFF:
-        parser.error("packet ids must lie in 0..4294967295")
+    if args.echo is None:
+        args.echo = args.port.startswith(LOOPBACK)
+    count = len(args.channels) + len(args.temperature)
+    if not 0 <= args.first_id <= MAX_ID:
+        parser.error(f"--first-id {args.first_id} is not a packet id (0..{MAX_ID})")
+    if args.first_id + count - 1 > MAX_ID:
+        parser.error(
+            f"with --first-id {args.first_id}, packet {MAX_ID - args.first_id + 2} of {count} would get id "
+            f"{MAX_ID + 1}, beyond {MAX_ID}: give a --first-id of at most {MAX_ID - count + 1}"
+        )
     return args
+
+
+def echo_difference(sent: bytes, received: bytes) -> str | None:
+    """What is wrong with `received` as an echo of `sent`, or None."""
+    if received == sent:
+        return None
+    pairs = zip(sent, received, strict=False)
+    at = next((i for i, (a, b) in enumerate(pairs) if a != b), min(len(sent), len(received)))
+    return f"the stream read back differs from the {len(sent)} bytes sent from byte {at} on ({len(received)} read back)"
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -285,16 +345,25 @@ def main(argv: Sequence[str] | None = None) -> int:
     packets = build_packets(args.channels, args.temperature, args.reset, args.first_id)
     sent = b"".join(packets)
 
+    # The write may take as long as sending the bytes does, and then the timeout.
+    write_timeout = transfer_time(len(sent), args.baud) + args.timeout
     try:
-        port = serial.serial_for_url(args.port, baudrate=args.baud, timeout=0.05, write_timeout=args.timeout)
+        port = serial.serial_for_url(args.port, baudrate=args.baud, timeout=0.05, write_timeout=write_timeout)
     except (serial.SerialException, ValueError) as error:
         print(f"cannot open {args.port}: {error}", file=sys.stderr)
         return 1
-    with port:
-        print(f"port {args.port} at {args.baud} baud: writing {len(packets)} packets, {len(sent)} bytes")
-        port.write(sent)
-        port.flush()
-        received = read_back(port, len(sent), args.timeout)
+    try:
+        with port:
+            print(f"port {args.port} at {args.baud} baud: writing {len(packets)} packets, {len(sent)} bytes")
+            port.write(sent)
+            port.flush()
+            received = read_back(port, len(sent), args.timeout)
+    except serial.SerialTimeoutException:
+        print(f"{args.port}: writing {len(sent)} bytes timed out after {write_timeout:.3g} s", file=sys.stderr)
+        return 1
+    except serial.SerialException as error:
+        print(f"{args.port}: link failed: {error}", file=sys.stderr)
+        return 1
     print(f"read back {len(received)} bytes")
     print()
 
@@ -303,11 +372,17 @@ def main(argv: Sequence[str] | None = None) -> int:
         if isinstance(item, Frame):
             frames += 1
         print("\n".join(dump(item, frames)))
-    print()
-    if received == sent:
-        print(f"{frames} frames; the stream read back is byte for byte what was sent")
-    else:
-        print(f"{frames} frames; the stream read back differs from the {len(sent)} bytes sent")
+    if received:
+        print()
+    found = f"{frames} frame{'' if frames == 1 else 's'}"
+    if not args.echo:
+        print(f"{found} read back; no echo expected on {args.port}, so none checked (--echo checks)")
+        return 0
+    difference = echo_difference(sent, received)
+    if difference:
+        print(f"echo check failed: {difference}", file=sys.stderr)
+        return 1
+    print(f"{found}; the stream read back is byte for byte what was sent")
     return 0
 
 

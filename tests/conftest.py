@@ -1,9 +1,11 @@
 """Shared fixtures and helpers for the kelvane test suite."""
 
 import ctypes
+import platform
 import subprocess
 import sys
 import textwrap
+from collections import Counter
 
 import pytest
 
@@ -93,6 +95,45 @@ class Index:
 
     def __index__(self):
         return self.value
+
+
+# ---------------------------------------------------------------------------
+# The closing summary: what the long runs covered, and the interpreter's own
+# crashes that they let through, counted in one line so that a passing run
+# shows nothing that reads like a failure.
+
+_NOTES = pytest.StashKey[list]()
+_CRASHES = pytest.StashKey[list]()
+
+
+@pytest.fixture(scope="session")
+def run_notes(request):
+    """Lines for the closing summary."""
+    return request.config.stash.setdefault(_NOTES, [])
+
+
+@pytest.fixture(scope="session")
+def known_interpreter_crashes(request):
+    """Names of the known interpreter faults that crashed a child process and
+    were let through, one entry per crash."""
+    return request.config.stash.setdefault(_CRASHES, [])
+
+
+def crash_summary(names):
+    counts = Counter(names)
+    faults = "; ".join(f"{name}: {k}" if len(counts) > 1 else name for name, k in counts.items())
+    if len(names) == 1:
+        return f"1 interpreter crash matched a known CPython {platform.python_version()} fault ({faults})"
+    return f"{len(names)} interpreter crashes matched known CPython {platform.python_version()} faults ({faults})"
+
+
+def pytest_terminal_summary(terminalreporter, config):
+    lines = list(config.stash.get(_NOTES, []))
+    crashes = config.stash.get(_CRASHES, [])
+    if crashes:
+        lines.append(crash_summary(crashes))
+    for line in lines:
+        terminalreporter.write_line(line)
 
 
 @pytest.fixture

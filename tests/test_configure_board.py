@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-pytest.importorskip("serial")
+serial = pytest.importorskip("serial")
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "examples"))
 import configure_board as cb  # noqa: E402
@@ -133,7 +133,93 @@ def test_round_trip_over_the_loopback_port(capsys):
     assert "4 frames; the stream read back is byte for byte what was sent" in out
 
 
-def test_ids_beyond_u32_are_refused_before_anything_is_sent(capsys):
-    with pytest.raises(SystemExit):
-        cb.main(["0=none", "1=none", "--first-id", str(2**32 - 1)])
-    assert "packet ids" in capsys.readouterr().err
+@pytest.mark.parametrize(
+    ("args", "message"),
+    [
+        (["--first-id", "-1"], "--first-id -1 is not a packet id"),
+        # The first id fits, the second does not.
+        (["1=none", "--first-id", str(2**32 - 1)], "packet 2 of 2 would get id 4294967296"),
+        (["--timeout", "0"], "argument --timeout: '0': give a time above 0 seconds"),
+        (["--baud", "0"], "argument --baud: '0': give a number above 0"),
+    ],
+    ids=["negative id", "last id overflows", "timeout", "baud"],
+)
+def test_bad_options_are_refused_before_anything_is_sent(capsys, args, message):
+    with pytest.raises(SystemExit) as exit_info:
+        cb.main(["0=none", *args])
+    assert exit_info.value.code == 2
+    assert message in capsys.readouterr().err
+
+
+class FakePort:
+    """A port that answers with `reply`, or fails at `fail` ("write" or "read")."""
+
+    def __init__(self, reply=b"", fail=None):
+        self.reply, self.fail = reply, fail
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info):
+        return False
+
+    def write(self, data):
+        if self.fail == "write":
+            raise serial.SerialTimeoutException("Write timeout")
+        return len(data)
+
+    def flush(self):
+        pass
+
+    def read(self, size):
+        if self.fail == "read":
+            raise serial.SerialException("device disconnected")
+        chunk, self.reply = self.reply[:size], self.reply[size:]
+        return chunk
+
+
+def run_on_fake_port(monkeypatch, capsys, port, *args):
+    """main() on a device port that `port` stands in for (or an exception to raise on opening)."""
+
+    def serial_for_url(url, **kwargs):
+        if isinstance(port, Exception):
+            raise port
+        return port
+
+    monkeypatch.setattr(cb.serial, "serial_for_url", serial_for_url)
+    status = cb.main(["0=none", "--port", "/dev/ttyS9", "--timeout", "0.05", *args])
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+@pytest.mark.parametrize(
+    ("port", "message"),
+    [
+        (serial.SerialException("[Errno 13] Permission denied"), "cannot open /dev/ttyS9: [Errno 13]"),
+        (FakePort(fail="write"), "/dev/ttyS9: writing 27 bytes timed out after"),
+        (FakePort(fail="read"), "/dev/ttyS9: link failed: device disconnected"),
+    ],
+    ids=["open", "write", "read"],
+)
+def test_link_errors_end_in_one_line_and_status_1(monkeypatch, capsys, port, message):
+    status, _, err = run_on_fake_port(monkeypatch, capsys, port)
+    assert status == 1
+    assert err.startswith(message) and err.count("\n") == 1
+
+
+SENT = kelvane.set_channel_request(0, ChannelConfig(UNUSED(), 0.0, 0.0, 0.0, 0.0), 1)
+
+
+@pytest.mark.parametrize(
+    ("args", "reply", "status", "verdict"),
+    [
+        ([], b"", 0, "0 frames read back; no echo expected on /dev/ttyS9, so none checked"),  # a silent board
+        (["--echo"], b"", 1, "echo check failed: the stream read back differs from the 27 bytes sent from byte 0 on"),
+        (["--echo"], SENT[:9] + b"\xff" + SENT[10:], 1, "from byte 9 on (27 read back)"),
+    ],
+    ids=["silent board", "no echo", "corrupt echo"],
+)
+def test_echo_is_checked_only_where_expected(monkeypatch, capsys, args, reply, status, verdict):
+    got, out, err = run_on_fake_port(monkeypatch, capsys, FakePort(reply), *args)
+    assert got == status
+    assert verdict in out + err

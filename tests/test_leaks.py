@@ -23,6 +23,8 @@ with open("/proc/self/maps") as _maps:
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
+pytestmark = pytest.mark.slow
+
 
 def resident():
     with open("/proc/self/statm") as statm:

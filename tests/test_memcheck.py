@@ -20,6 +20,7 @@ with open("/proc/self/maps") as _maps:
     SANITIZED = "libasan" in _maps.read()
 
 pytestmark = [
+    pytest.mark.slow,
     pytest.mark.skipif(SANITIZED, reason="valgrind cannot run a process built with AddressSanitizer"),
 ]
 

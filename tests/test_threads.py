@@ -19,6 +19,8 @@ import pytest
 import kelvane
 from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
 
+pytestmark = pytest.mark.slow
+
 DURATION = 2.0
 CONFIGS = 3
 READERS = 4
