@@ -3,6 +3,9 @@
 # make test   lint; build the sdist, then from it a wheel per Python >= 3.12
 #             found; install each wheel into a fresh venv and run the test
 #             suite, stubtest and mypy --strict there; then `make sanitize`
+# make dist   the release into dist/: the sdist and, for each Python >= 3.12,
+#             a manylinux2014 wheel built from it with zig, checked with
+#             auditwheel and twine (scripts/dist); all or nothing
 # make sanitize  the test suite once more, with the newest Python, against a
 #             build with AddressSanitizer and UndefinedBehaviorSanitizer;
 #             any sanitizer report fails it
@@ -43,7 +46,7 @@ RUFF_PATHS := examples kelvane-stubs typecheck tests bench
 DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
               2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
 
-.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools
+.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools dist
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
@@ -54,6 +57,9 @@ demo:
 	"$$venv/bin/python" examples/demo.py; \
 	echo; \
 	"$$venv/bin/python" examples/configure_board.py $(DEMO_BOARD)
+
+dist:
+	@WERROR=$(or $(WERROR),ON) scripts/dist $(DIST)
 
 # A venv of the newest Python with the pinned style tools and `build`.
 tools:
