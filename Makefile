@@ -6,6 +6,9 @@
 # make dist   the release into dist/: the sdist and, for each Python >= 3.12,
 #             a manylinux2014 wheel built from it with zig, checked with
 #             auditwheel and twine (scripts/dist); all or nothing
+# make cross-core  the packet core alone, built for aarch64 and s390x (big-
+#             endian) and run under qemu-user, against the native build's
+#             packets (scripts/cross-core; installs its tools when root)
 # make sanitize  the test suite once more, with the newest Python, against a
 #             build with AddressSanitizer and UndefinedBehaviorSanitizer;
 #             any sanitizer report fails it
@@ -37,7 +40,7 @@ cmake_defs = --config-settings=cmake.define.KELVANE_WERROR=$(1) \
 # Style tools, pinned so that a new release cannot change the checks' verdict.
 TOOLS_VENV := $(VENVS)/tools
 TOOLS      := ruff==0.17.6 clang-format==23.1.5 build==1.6.1
-CXX_FILES   = $(shell find src -name '*.cpp' -o -name '*.hpp' | sort)
+CXX_FILES   = $(shell find src tests/core -name '*.cpp' -o -name '*.hpp' | sort)
 # Python paths held to the ruff configuration of pyproject.toml. The other test
 # files and bench/ are not in it yet: add them once they pass.
 RUFF_PATHS := examples kelvane-stubs typecheck tests bench
@@ -46,7 +49,7 @@ RUFF_PATHS := examples kelvane-stubs typecheck tests bench
 DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
               2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
 
-.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools dist
+.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools dist cross-core
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
@@ -60,6 +63,9 @@ demo:
 
 dist:
 	@WERROR=$(or $(WERROR),ON) scripts/dist $(DIST)
+
+cross-core:
+	@scripts/cross-core
 
 # A venv of the newest Python with the pinned style tools and `build`.
 tools:
