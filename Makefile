@@ -9,6 +9,8 @@
 # make cross-core  the packet core alone, built for aarch64 and s390x (big-
 #             endian) and run under qemu-user, against the native build's
 #             packets (scripts/cross-core; installs its tools when root)
+# make cibuildwheel-ids  cibuildwheel reads pyproject.toml's hosted-CI section
+#             and selects the expected builds (all it can do without containers)
 # make sanitize  the test suite once more, with the newest Python, against a
 #             build with AddressSanitizer and UndefinedBehaviorSanitizer;
 #             any sanitizer report fails it
@@ -49,7 +51,7 @@ RUFF_PATHS := examples kelvane-stubs typecheck tests bench
 DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
               2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
 
-.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools dist cross-core
+.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools dist cross-core cibuildwheel-ids
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
@@ -66,6 +68,20 @@ dist:
 
 cross-core:
 	@scripts/cross-core
+
+# The hosted-CI section of pyproject.toml cannot run here (no containers), but
+# cibuildwheel can read it and list the builds it selects.
+CIBW_BUILDS := cp312-manylinux_x86_64 cp313-manylinux_x86_64 cp314-manylinux_x86_64 \
+               cp312-manylinux_aarch64 cp313-manylinux_aarch64 cp314-manylinux_aarch64
+
+cibuildwheel-ids:
+	@scripts/dist --tools-only; \
+	ids=$$(.venv/dist/bin/cibuildwheel --print-build-identifiers --platform linux | sort | xargs); \
+	expected=$$(printf '%s\n' $(CIBW_BUILDS) | sort | xargs); \
+	if [ "$$ids" != "$$expected" ]; then \
+		echo "==> cibuildwheel selects [$$ids], expected [$$expected]" >&2; exit 1; \
+	fi; \
+	echo "==> cibuildwheel configuration parses and selects: $$ids"
 
 # A venv of the newest Python with the pinned style tools and `build`.
 tools:
@@ -88,25 +104,22 @@ format: tools
 	$(TOOLS_VENV)/bin/ruff check --quiet --fix-only --select I $(RUFF_PATHS)
 	$(TOOLS_VENV)/bin/ruff format --quiet $(RUFF_PATHS)
 
-# Each interpreter gets a wheel built from the sdist (so the sdist is shown to
-# build from scratch) and a fresh venv with nothing but that wheel and the test
-# tools. The type checks run from typecheck/, where no source tree can stand
-# in for the installed module or its stubs.
+# Each interpreter gets its wheel from `make dist` (built from the sdist, so
+# the sdist is shown to build from scratch, and tested as shipped) and a fresh
+# venv with nothing but that wheel and the test tools. The type checks run
+# from typecheck/, where no source tree can stand in for the installed module
+# or its stubs.
 test: tools debug-tools
 	@pythons=$$(scripts/find-pythons); \
 	failed=(); \
 	$(MAKE) --no-print-directory lint || failed+=("lint"); \
-	echo "==> building the sdist"; \
-	rm -rf $(DIST); \
-	$(TOOLS_VENV)/bin/python -m build --sdist --outdir $(DIST) . >/dev/null || failed+=("sdist"); \
-	sdist=$$(ls $(DIST)/kelvane-*.tar.gz 2>/dev/null || true); \
-	while [ -n "$$sdist" ] && IFS= read -r py; do \
+	$(MAKE) --no-print-directory dist || failed+=("dist"); \
+	while [ -d $(DIST) ] && IFS= read -r py; do \
 		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
 		venv=$(CURDIR)/$(VENVS)/py$$ver; \
-		wheels=$(DIST)/py$$ver; \
+		tag=cp$${ver/./}; \
 		echo "==> testing with $$py ($$("$$py" --version 2>&1))"; \
-		if "$$py" -m pip wheel --quiet --no-deps $(call cmake_defs,$(or $(WERROR),ON)) -w "$$wheels" "$$sdist" \
-			&& wheel=$$(ls "$$wheels"/kelvane-*.whl) && echo "==> built $$wheel" \
+		if wheel=$$(ls $(DIST)/kelvane-*-$$tag-$$tag-manylinux*.whl) \
 			&& rm -rf "$$venv" && "$$py" -m venv "$$venv" \
 			&& "$$venv/bin/python" -m pip install --quiet "$$wheel[test,typecheck]" \
 			&& (cd typecheck && "$$venv/bin/python" -c 'import kelvane; print("==> testing", kelvane.__file__)') \
@@ -120,6 +133,8 @@ test: tools debug-tools
 		fi; \
 	done <<<"$$pythons"; \
 	$(MAKE) --no-print-directory sanitize || failed+=("sanitize"); \
+	$(MAKE) --no-print-directory cross-core || failed+=("cross-core"); \
+	$(MAKE) --no-print-directory cibuildwheel-ids || failed+=("cibuildwheel-ids"); \
 	if [ $${#failed[@]} -ne 0 ]; then \
 		echo "==> FAILED: $${failed[*]}" >&2; \
 		exit 1; \
