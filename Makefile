@@ -20,6 +20,10 @@
 # make bench  benchmark suite (pyperf, callgrind) with the newest Python, or
 #             PYTHON=...; writes its table into README.md. QUICK=1: a rough
 #             look in under a minute, README untouched. Not part of `test`.
+# make bench-wheel  instructions per call of each manylinux wheel against the
+#             GCC development build, case by case, on every Python (callgrind,
+#             as make bench counts); fails over 1.05x on a builder or
+#             constructor, or at 1 ms or more for `import kelvane`
 # make clean  remove virtual environments and build trees
 #
 # Options: WERROR=ON|OFF (test default ON, demo default OFF), SANITIZE=ON|OFF.
@@ -223,6 +227,33 @@ bench:
 	$(BENCH_VENV)/bin/python bench/build_floor.py $$out/floor; \
 	$(BENCH_VENV)/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
 		$(if $(QUICK),--quick,--readme README.md)
+
+# Instructions per call of each manylinux wheel against the GCC development
+# build (`pip install .`, as make bench builds it), both on the wheel's Python,
+# in venvs of their own; dist/ is rebuilt first, so the wheels are current.
+BENCH_WHEEL_OUT := build/bench-wheel
+
+.PHONY: bench-wheel
+bench-wheel: dist
+	@status=0; \
+	while IFS= read -r py; do \
+		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+		tag=cp$${ver/./}; \
+		dev=$(VENVS)/bench-dev-py$$ver; \
+		wheel=$(VENVS)/bench-wheel-py$$ver; \
+		echo "==> bench-wheel with $$py ($$("$$py" --version 2>&1))"; \
+		for venv in $$dev $$wheel; do \
+			scripts/ensure-venv "$$py" $$venv; \
+			$$venv/bin/python -m pip install --quiet pyperf==2.11.0; \
+		done; \
+		$$dev/bin/python -m pip install --quiet --config-settings=build-dir=$(BENCH_WHEEL_OUT)/gcc-{wheel_tag} \
+			$(call cmake_defs,OFF) .; \
+		$$wheel/bin/python -m pip install --quiet --force-reinstall --no-deps \
+			$(DIST)/kelvane-*-$$tag-$$tag-manylinux*.whl; \
+		$$wheel/bin/python bench/compare.py $$dev/bin/python $$wheel/bin/python --names dev wheel \
+			--json $(BENCH_WHEEL_OUT)/py$$ver.json || status=1; \
+	done <<<"$$(scripts/find-pythons)"; \
+	exit $$status
 
 clean:
 	rm -rf $(VENVS) build _skbuild dist .pytest_cache .hypothesis compile_commands.json
