@@ -5,14 +5,18 @@
 For each wheel: every platform tag in its name is manylinux with glibc 2.17
 or older; `auditwheel show` finds it consistent with one of those tags and
 names no external library that a repair would have to graft into it; it holds
-one extension module, the stubs and the licence, and no grafted libraries.
+one extension module, exporting nothing but PyInit_kelvane, the stubs and the
+licence, and no grafted libraries.
 """
 
+import io
 import json
 import re
 import subprocess
 import sys
 import zipfile
+
+from elftools.elf.elffile import ELFFile  # installed with auditwheel
 
 MAX_GLIBC = (2, 17)
 LEGACY = {"manylinux1": (2, 5), "manylinux2010": (2, 12), "manylinux2014": (2, 17)}
@@ -33,6 +37,12 @@ def normalised(platform_tag):
     if legacy in LEGACY:
         return "manylinux_{}_{}_{}".format(*LEGACY[legacy], arch)
     return platform_tag
+
+
+def exports(shared_object):
+    """The names that a shared object defines in its dynamic symbol table."""
+    symbols = ELFFile(io.BytesIO(shared_object)).get_section_by_name(".dynsym")
+    return sorted(sym.name for sym in symbols.iter_symbols() if sym.name and sym["st_shndx"] != "SHN_UNDEF")
 
 
 def check(path):
@@ -56,9 +66,13 @@ def check(path):
 
     with zipfile.ZipFile(path) as wheel:
         names = wheel.namelist()
-    extensions = [n for n in names if n.endswith(".so")]
-    if len(extensions) != 1 or "/" in extensions[0]:
-        problems.append(f"expected one extension module at top level, found {extensions}")
+        extensions = [n for n in names if n.endswith(".so")]
+        if len(extensions) != 1 or "/" in extensions[0]:
+            problems.append(f"expected one extension module at top level, found {extensions}")
+        else:
+            exported = exports(wheel.read(extensions[0]))
+            if exported != ["PyInit_kelvane"]:
+                problems.append(f"the module exports {exported}, not just PyInit_kelvane")
     if any(".libs/" in n for n in names):
         problems.append("holds grafted libraries")
     if not any(re.fullmatch(r"kelvane-[^/]+\.dist-info/licenses/LICENSE", n) for n in names):
