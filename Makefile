@@ -1,8 +1,8 @@
 # make demo   build and install kelvane with the newest Python >= 3.12, run the
 #             examples (the serial one against pyserial's loop://)
-# make test   lint; build the sdist, then from it a wheel per Python >= 3.12
-#             found; install each wheel into a fresh venv and run the test
-#             suite, stubtest and mypy --strict there; then `make sanitize`
+# make test   lint; `make dist`; install each of its wheels into a fresh venv
+#             and run the test suite, stubtest and mypy --strict there; then
+#             `make sanitize`, `make cross-core` and `make cibuildwheel-ids`
 # make dist   the release into dist/: the sdist and, for each Python >= 3.12,
 #             a manylinux2014 wheel built from it with zig, checked with
 #             auditwheel and twine (scripts/dist); all or nothing
@@ -55,7 +55,7 @@ RUFF_PATHS := examples kelvane-stubs typecheck tests bench
 DEMO_BOARD := 0=rtd:PT100:400:18:1000:10 1=rtd:PT1000:4000:180:10000:100 \
               2=tc:K:50:0.5:100:1 3=none --temperature 0=21.0 --reset --first-id 10
 
-.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools dist cross-core cibuildwheel-ids
+.PHONY: demo test lint format tools clean compile_commands.json sanitize memcheck debug-tools
 
 demo:
 	@py=$$(scripts/find-pythons | tail -n 1); \
@@ -66,6 +66,8 @@ demo:
 	"$$venv/bin/python" examples/demo.py; \
 	echo; \
 	"$$venv/bin/python" examples/configure_board.py $(DEMO_BOARD)
+
+.PHONY: dist cross-core cibuildwheel-ids
 
 dist:
 	@WERROR=$(or $(WERROR),ON) scripts/dist $(DIST)
