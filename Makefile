@@ -3,9 +3,18 @@
 # make check  the everyday check: build kelvane for the newest Python >= 3.12
 #             found, incrementally and in place, and run the tests not marked
 #             slow, with fewer differential examples (a minute or less)
-# make test   the full gate: lint; build the sdist, then from it a wheel per Python >= 3.12
-#             found; install each wheel into a fresh venv and run the test
-#             suite, stubtest and mypy --strict there; then `make sanitize`
+# make test   the full gate: lint; `make dist`; install each of its wheels into
+#             a fresh venv and run the test suite, stubtest and mypy --strict
+#             there; then `make sanitize`, `make cross-core` and
+#             `make cibuildwheel-ids`
+# make dist   the release into dist/: the sdist and, for each Python >= 3.12,
+#             a manylinux2014 wheel built from it with zig, checked with
+#             auditwheel and twine (scripts/dist); all or nothing
+# make cross-core  the packet core alone, built for aarch64 and s390x (big-
+#             endian) and run under qemu-user, against the native build's
+#             packets (scripts/cross-core; installs its tools when root)
+# make cibuildwheel-ids  cibuildwheel reads pyproject.toml's hosted-CI section
+#             and selects the expected builds (all it can do without containers)
 # make sanitize  the test suite once more, with the newest Python, against a
 #             build with AddressSanitizer and UndefinedBehaviorSanitizer;
 #             any sanitizer report fails it
@@ -15,6 +24,10 @@
 # make bench  benchmark suite (pyperf, callgrind) with the newest Python, or
 #             PYTHON=...; writes its table into README.md. QUICK=1: a rough
 #             look in under a minute, README untouched. Not part of `test`.
+# make bench-wheel  instructions per call of each manylinux wheel against the
+#             GCC development build, case by case, on every Python (callgrind,
+#             as make bench counts); fails over 1.05x on a builder or
+#             constructor, or at 1 ms or more for `import kelvane`
 # make clean  remove virtual environments and build trees
 #
 # Options: WERROR=ON|OFF (test default ON, demo default OFF), SANITIZE=ON|OFF.
@@ -41,7 +54,7 @@ cmake_defs = --config-settings=cmake.define.KELVANE_WERROR=$(1) \
 # Style tools, pinned so that a new release cannot change the checks' verdict.
 TOOLS_VENV := $(VENVS)/tools
 TOOLS      := ruff==0.17.6 clang-format==23.1.5 build==1.6.1
-CXX_FILES   = $(shell find src -name '*.cpp' -o -name '*.hpp' | sort)
+CXX_FILES   = $(shell find src tests/core -name '*.cpp' -o -name '*.hpp' | sort)
 # Python paths held to the ruff configuration of pyproject.toml. The other test
 # files and bench/ are not in it yet: add them once they pass.
 RUFF_PATHS := examples kelvane-stubs typecheck tests bench
@@ -80,6 +93,28 @@ check:
 		--config-settings=build-dir=build/check-{wheel_tag} $(call cmake_defs,$(or $(WERROR),ON)) '.[test,serial]'; \
 	KELVANE_FUZZ_SCALE=$(CHECK_FUZZ_SCALE) $(CHECK_VENV)/bin/python -m pytest tests -q -m 'not slow'
 
+.PHONY: dist cross-core cibuildwheel-ids
+
+dist:
+	@WERROR=$(or $(WERROR),ON) scripts/dist $(DIST)
+
+cross-core:
+	@scripts/cross-core
+
+# The hosted-CI section of pyproject.toml cannot run here (no containers), but
+# cibuildwheel can read it and list the builds it selects.
+CIBW_BUILDS := cp312-manylinux_x86_64 cp313-manylinux_x86_64 cp314-manylinux_x86_64 \
+               cp312-manylinux_aarch64 cp313-manylinux_aarch64 cp314-manylinux_aarch64
+
+cibuildwheel-ids:
+	@scripts/dist --tools-only; \
+	ids=$$(.venv/dist/bin/cibuildwheel --print-build-identifiers --platform linux | sort | xargs); \
+	expected=$$(printf '%s\n' $(CIBW_BUILDS) | sort | xargs); \
+	if [ "$$ids" != "$$expected" ]; then \
+		echo "==> cibuildwheel selects [$$ids], expected [$$expected]" >&2; exit 1; \
+	fi; \
+	echo "==> cibuildwheel configuration parses and selects: $$ids"
+
 # A venv of the newest Python with the pinned style tools and `build`.
 tools:
 	@py=$$(scripts/find-pythons | tail -n 1); \
@@ -101,25 +136,22 @@ format: tools
 	$(TOOLS_VENV)/bin/ruff check --quiet --fix-only --select I $(RUFF_PATHS)
 	$(TOOLS_VENV)/bin/ruff format --quiet $(RUFF_PATHS)
 
-# Each interpreter gets a wheel built from the sdist (so the sdist is shown to
-# build from scratch) and a fresh venv with nothing but that wheel and the test
-# tools. The type checks run from typecheck/, where no source tree can stand
-# in for the installed module or its stubs.
+# Each interpreter gets its wheel from `make dist` (built from the sdist, so
+# the sdist is shown to build from scratch, and tested as shipped) and a fresh
+# venv with nothing but that wheel and the test tools. The type checks run
+# from typecheck/, where no source tree can stand in for the installed module
+# or its stubs.
 test: tools debug-tools
 	@pythons=$$(scripts/find-pythons); \
 	failed=(); \
 	$(MAKE) --no-print-directory lint || failed+=("lint"); \
-	echo "==> building the sdist"; \
-	rm -rf $(DIST); \
-	$(TOOLS_VENV)/bin/python -m build -qq --sdist --outdir $(DIST) . >/dev/null || failed+=("sdist"); \
-	sdist=$$(ls $(DIST)/kelvane-*.tar.gz 2>/dev/null || true); \
-	while [ -n "$$sdist" ] && IFS= read -r py; do \
+	$(MAKE) --no-print-directory dist || failed+=("dist"); \
+	while [ -d $(DIST) ] && IFS= read -r py; do \
 		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
 		venv=$(CURDIR)/$(VENVS)/py$$ver; \
-		wheels=$(DIST)/py$$ver; \
+		tag=cp$${ver/./}; \
 		echo "==> testing with $$py ($$("$$py" --version 2>&1))"; \
-		if "$$py" -m pip wheel --quiet --no-deps $(call cmake_defs,$(or $(WERROR),ON)) -w "$$wheels" "$$sdist" \
-			&& wheel=$$(ls "$$wheels"/kelvane-*.whl) && echo "==> built $$wheel" \
+		if wheel=$$(ls $(DIST)/kelvane-*-$$tag-$$tag-manylinux*.whl) \
 			&& rm -rf "$$venv" && "$$py" -m venv "$$venv" \
 			&& "$$venv/bin/python" -m pip install --quiet "$$wheel[test,typecheck]" \
 			&& (cd typecheck && "$$venv/bin/python" -c 'import kelvane; print("==> testing", kelvane.__file__)') \
@@ -133,6 +165,8 @@ test: tools debug-tools
 		fi; \
 	done <<<"$$pythons"; \
 	$(MAKE) --no-print-directory sanitize || failed+=("sanitize"); \
+	$(MAKE) --no-print-directory cross-core || failed+=("cross-core"); \
+	$(MAKE) --no-print-directory cibuildwheel-ids || failed+=("cibuildwheel-ids"); \
 	if [ $${#failed[@]} -ne 0 ]; then \
 		echo "==> FAILED: $${failed[*]}" >&2; \
 		exit 1; \
@@ -221,6 +255,33 @@ bench:
 	$(BENCH_VENV)/bin/python bench/build_floor.py $$out/floor; \
 	$(BENCH_VENV)/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
 		$(if $(QUICK),--quick,--readme README.md)
+
+# Instructions per call of each manylinux wheel against the GCC development
+# build (`pip install .`, as make bench builds it), both on the wheel's Python,
+# in venvs of their own; dist/ is rebuilt first, so the wheels are current.
+BENCH_WHEEL_OUT := build/bench-wheel
+
+.PHONY: bench-wheel
+bench-wheel: dist
+	@status=0; \
+	while IFS= read -r py; do \
+		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+		tag=cp$${ver/./}; \
+		dev=$(VENVS)/bench-dev-py$$ver; \
+		wheel=$(VENVS)/bench-wheel-py$$ver; \
+		echo "==> bench-wheel with $$py ($$("$$py" --version 2>&1))"; \
+		for venv in $$dev $$wheel; do \
+			scripts/ensure-venv "$$py" $$venv; \
+			$$venv/bin/python -m pip install --quiet pyperf==2.11.0; \
+		done; \
+		$$dev/bin/python -m pip install --quiet --config-settings=build-dir=$(BENCH_WHEEL_OUT)/gcc-{wheel_tag} \
+			$(call cmake_defs,OFF) .; \
+		$$wheel/bin/python -m pip install --quiet --force-reinstall --no-deps \
+			$(DIST)/kelvane-*-$$tag-$$tag-manylinux*.whl; \
+		$$wheel/bin/python bench/compare.py $$dev/bin/python $$wheel/bin/python --names dev wheel \
+			--json $(BENCH_WHEEL_OUT)/py$$ver.json || status=1; \
+	done <<<"$$(scripts/find-pythons)"; \
+	exit $$status
 
 clean:
 	rm -rf $(VENVS) build _skbuild dist .pytest_cache .hypothesis compile_commands.json
