@@ -21,9 +21,10 @@
 # make memcheck  the valgrind memcheck test alone, with the newest Python
 # make lint   ruff and clang-format checks only; make format applies them
 # make compile_commands.json   compile database for clangd
-# make bench  benchmark suite (pyperf, callgrind) with the newest Python, or
-#             PYTHON=...; writes its table into README.md. QUICK=1: a rough
-#             look in under a minute, README untouched. Not part of `test`.
+# make bench  benchmark suite (pyperf, callgrind) with every Python >= 3.12,
+#             or PYTHON=...; writes each one's table into README.md. QUICK=1:
+#             a rough look in about a minute per Python, README untouched. Not
+#             part of `test`.
 # make bench-wheel  instructions per call of each manylinux wheel against the
 #             GCC development build, case by case, on every Python (callgrind,
 #             as make bench counts); fails over 1.05x on a builder or
@@ -244,17 +245,20 @@ BENCH_OUT  := build/bench
 
 .PHONY: bench
 bench:
-	@py=$(or $(PYTHON),$$(scripts/find-pythons | tail -n 1)); \
-	ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
-	out=$(BENCH_OUT)/py$$ver; \
-	echo "==> bench with $$py ($$("$$py" --version 2>&1))"; \
-	scripts/ensure-venv "$$py" $(BENCH_VENV); \
-	$(BENCH_VENV)/bin/python -m pip install --quiet pyperf==2.11.0; \
-	$(BENCH_VENV)/bin/python -m pip install --quiet --config-settings=build-dir=$$out/{wheel_tag} \
-		$(call cmake_defs,OFF) .; \
-	$(BENCH_VENV)/bin/python bench/build_floor.py $$out/floor; \
-	$(BENCH_VENV)/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
-		$(if $(QUICK),--quick,--readme README.md)
+	@pythons=$(or $(PYTHON),$$(scripts/find-pythons)); \
+	while IFS= read -r py; do \
+		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+		out=$(BENCH_OUT)/py$$ver; \
+		venv=$(BENCH_VENV)-py$$ver; \
+		echo "==> bench with $$py ($$("$$py" --version 2>&1))"; \
+		scripts/ensure-venv "$$py" $$venv; \
+		$$venv/bin/python -m pip install --quiet pyperf==2.11.0; \
+		$$venv/bin/python -m pip install --quiet --config-settings=build-dir=$$out/{wheel_tag} \
+			$(call cmake_defs,OFF) .; \
+		$$venv/bin/python bench/build_floor.py $$out/floor; \
+		$$venv/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
+			$(if $(QUICK),--quick,--readme README.md); \
+	done <<<"$$pythons"
 
 # Instructions per call of each manylinux wheel against the GCC development
 # build (`pip install .`, as make bench builds it), both on the wheel's Python,

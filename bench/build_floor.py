@@ -1,7 +1,8 @@
-"""Compile bench/floor.cpp for the running interpreter into OUTDIR.
+"""Compile bench/floor.cpp for the running interpreter into OUTDIR, twice:
+as kelvane_floor, and with KELVANE_OLD_FLOOR as kelvane_old_floor.
 
 The flags follow the module's own Release build (-O3, hidden visibility,
--fno-plt), so the two differ only in what their code does.
+-fno-plt), so the builds differ only in what their code does.
 """
 
 import os
@@ -20,9 +21,17 @@ def main() -> int:
     outdir = sys.argv[1]
     os.makedirs(outdir, exist_ok=True)
     source = os.path.join(HERE, "floor.cpp")
-    target = os.path.join(outdir, "kelvane_floor" + sysconfig.get_config_var("EXT_SUFFIX"))
-    if os.path.exists(target) and os.path.getmtime(target) >= os.path.getmtime(source):
-        return 0
+    for name, defines in (("kelvane_floor", []), ("kelvane_old_floor", ["-DKELVANE_OLD_FLOOR"])):
+        target = os.path.join(outdir, name + sysconfig.get_config_var("EXT_SUFFIX"))
+        if os.path.exists(target) and os.path.getmtime(target) >= os.path.getmtime(source):
+            continue
+        status = build(source, target, defines)
+        if status:
+            return status
+    return 0
+
+
+def build(source, target, defines):
     cxx = os.environ.get("CXX", "g++")
     command = [
         cxx,
@@ -35,6 +44,7 @@ def main() -> int:
         "-fvisibility=hidden",
         "-Wall",
         "-Wextra",
+        *defines,
         "-I" + sysconfig.get_paths()["include"],
         source,
         "-o",

@@ -1,8 +1,8 @@
 """What is measured: one statement per case, run against three implementations.
 
 Each implementation provides the same names (see `namespace`), so a case's
-statement and setup are the same text for kelvane, the floor and the
-reference; only the objects behind the names differ.
+statement and setup are the same text for kelvane, the floor, the old floor
+and the reference; only the objects behind the names differ.
 """
 
 import importlib
@@ -11,7 +11,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-IMPLEMENTATIONS = ("kelvane", "floor", "reference")
+IMPLEMENTATIONS = ("kelvane", "floor", "old_floor", "reference")
+FLOOR_MODULES = {"floor": "kelvane_floor", "old_floor": "kelvane_old_floor"}
 
 # name, statement, kind ("builder", "constructor", "getter", "setter", "other")
 CASES = [
@@ -55,17 +56,17 @@ def setup_for(impl):
 
 
 def load(impl):
-    """The module object of one implementation. The floor is looked for in
-    $KELVANE_FLOOR_DIR, where `make bench` builds it."""
+    """The module object of one implementation. The floors are looked for in
+    $KELVANE_FLOOR_DIR, where `make bench` builds them."""
     if impl == "kelvane":
         import kelvane
 
         return kelvane
-    if impl == "floor":
+    if impl in FLOOR_MODULES:
         floor_dir = os.environ.get("KELVANE_FLOOR_DIR")
         if floor_dir and floor_dir not in sys.path:
             sys.path.insert(0, floor_dir)
-        return importlib.import_module("kelvane_floor")
+        return importlib.import_module(FLOOR_MODULES[impl])
     if impl == "reference":
         return importlib.import_module("reference")
     raise ValueError(impl)

@@ -4,6 +4,12 @@
 // size. What it leaves out is everything a real module needs beyond that: the
 // error messages (every failure here is a bare TypeError), the fault handling
 // and the borrow state. Built by `make bench` only; never installed.
+//
+// Built twice. As kelvane_floor, classes take `Class(...)` through a
+// vectorcall entry and keyword binding counts what it filled. With
+// KELVANE_OLD_FLOOR defined, as kelvane_old_floor: the floor as it was before
+// that, classes called through tp_new (an argument tuple and dict per call)
+// and keyword binding with a second pass over the slots.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -59,7 +65,14 @@ PyObject* const* bind_keywords(const Names& names, PyObject* const* args, Py_ssi
         if (i < 0 || out[i]) return nullptr;
         out[i] = args[given + k];
     }
+#ifdef KELVANE_OLD_FLOOR
+    for (Py_ssize_t i = given; i < names.count; ++i) {
+        if (!out[i]) return nullptr;
+    }
+    return out;
+#else
     return given + keywords == names.count ? out : nullptr;
+#endif
 }
 
 // Returns the bound arguments: `args` itself when all are positional (a call
@@ -85,7 +98,14 @@ PyObject* const* bind_dict(const Names& names, PyObject* args, PyObject* kwargs,
         if (i < 0 || out[i]) return nullptr;
         out[i] = value;
     }
+#ifdef KELVANE_OLD_FLOOR
+    for (Py_ssize_t i = given; i < names.count; ++i) {
+        if (!out[i]) return nullptr;
+    }
+    return out;
+#else
     return given + PyDict_GET_SIZE(kwargs) == names.count ? out : nullptr;
+#endif
 }
 
 // Returns the bound arguments: the tuple's items when all are positional.
@@ -371,7 +391,9 @@ bool make_types(PyObject* module) {
         variant_types[i] = make_type(variants[i].type_name, sizeof(ChannelTypeObject), Py_TPFLAGS_DEFAULT, slots,
                                      channel_type_base);
         if (!variant_types[i]) return false;
+#ifndef KELVANE_OLD_FLOOR
         variant_types[i]->tp_vectorcall = variants[i].vectorcall;
+#endif
         if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(channel_type_base), variants[i].attribute,
                                    reinterpret_cast<PyObject*>(variant_types[i])) < 0) {
             return false;
@@ -387,7 +409,9 @@ bool make_types(PyObject* module) {
     config_type = make_type("kelvane_floor.ChannelConfig", sizeof(ConfigObject), Py_TPFLAGS_DEFAULT, config_slots,
                             nullptr);
     if (!config_type) return false;
+#ifndef KELVANE_OLD_FLOOR
     config_type->tp_vectorcall = construct_vectorcall<config_names, config_make>;
+#endif
 
     PyObject* types[] = {reinterpret_cast<PyObject*>(config_type), reinterpret_cast<PyObject*>(channel_type_base),
                          reinterpret_cast<PyObject*>(sensor_types[0]), reinterpret_cast<PyObject*>(sensor_types[1])};
@@ -469,12 +493,22 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, "kelvane_floor", nullptr, 0, methods,
+#ifdef KELVANE_OLD_FLOOR
+#define FLOOR_NAME kelvane_old_floor
+#else
+#define FLOOR_NAME kelvane_floor
+#endif
+#define FLOOR_STRING(name) #name
+#define FLOOR_STRING_OF(name) FLOOR_STRING(name)
+#define FLOOR_INIT(name) FLOOR_CONCAT(PyInit_, name)
+#define FLOOR_CONCAT(a, b) a##b
+
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, FLOOR_STRING_OF(FLOOR_NAME), nullptr, 0, methods,
                           nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_kelvane_floor() {
+PyMODINIT_FUNC FLOOR_INIT(FLOOR_NAME)() {
     PyObject* module = PyModule_Create(&definition);
     if (!module) return nullptr;
     if (!intern_names(variant_names) || !intern_names(config_names) || !intern_names(request_names[0]) ||

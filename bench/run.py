@@ -2,10 +2,11 @@
 
     python bench/run.py --floor-dir DIR --out DIR [--quick] [--readme README.md]
 
-Steps: check that the three implementations build the same packets, time
-every case with pyperf (bench/suite.py), time `import` in fresh processes,
-count instructions per call under callgrind, then print the table and, unless
---quick, write it into the README between the bench markers.
+Steps: check that the implementations build the same packets, time every
+case with pyperf (bench/suite.py), time `import` in fresh processes, count
+instructions per call under callgrind, then print the table and, unless
+--quick, write it into the README between this Python's bench markers
+(`<!-- bench:begin 3.13 -->` ... `<!-- bench:end 3.13 -->`).
 
 --quick gives a rough look in well under a minute: few pyperf runs, fewer
 import samples, no callgrind, and the README is left alone.
@@ -29,8 +30,8 @@ from cases import BUILDERS, CASES, IMPLEMENTATIONS, namespace
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
-BEGIN = "<!-- bench:begin -->"
-END = "<!-- bench:end -->"
+BEGIN = "<!-- bench:begin"
+END = "<!-- bench:end"
 
 # Timing rounds of a full run; each gives every benchmark 2 processes of 3
 # values, so 20 processes in all, as many as pyperf's default.
@@ -52,14 +53,17 @@ t = time.perf_counter_ns()
 import {module}
 print(time.perf_counter_ns() - t)
 """
-IMPORTS = {"kelvane": "kelvane", "floor": "kelvane_floor", "reference": "reference"}
+IMPORTS = {"kelvane": "kelvane", "floor": "kelvane_floor", "old_floor": "kelvane_old_floor", "reference": "reference"}
 
 # What the numbers are held against (see the targets under the table).
 BUILDER_FLOOR_RATIO = 1.10
 BUILDER_REFERENCE_SPEEDUP = 5.0
+CONSTRUCTOR_FLOOR_RATIO = 1.20  # instructions, against the floor's vectorcall constructors
+KEYWORD_FLOOR_RATIO = 1.10  # instructions of a keyword call
 OBJECT_REFERENCE_SPEEDUP = 2.0
 GETTER_FLOOR_RATIO = 1.10
 IMPORT_BUDGET_MS = 1.0
+KEYWORD_CASE = "set_temperature_request, keywords"
 
 
 def log(message):
@@ -67,7 +71,7 @@ def log(message):
 
 
 def check_same_packets():
-    """Every builder case gives the same bytes in all three implementations."""
+    """Every builder case gives the same bytes in every implementation."""
     results = {}
     for impl in IMPLEMENTATIONS:
         ns = namespace(impl)
@@ -81,7 +85,7 @@ def run_timings(out_dir, quick, env):
     """Time per call of every case, from pyperf's values.
 
     The suite runs in rounds, each adding runs to every benchmark, so that a
-    change in the machine's load over the minutes of a run touches all three
+    change in the machine's load over the minutes of a run touches all the
     implementations alike instead of whichever was measured at that time.
     Loops are fixed (no calibration), which keeps a round short.
     """
@@ -107,7 +111,7 @@ def run_timings(out_dir, quick, env):
 
 def run_imports(floor_dir, samples):
     log(f"timing import in {samples} fresh processes per implementation")
-    paths = {"kelvane": [], "floor": [floor_dir], "reference": [HERE]}
+    paths = {"kelvane": [], "floor": [floor_dir], "old_floor": [floor_dir], "reference": [HERE]}
     results = {}
     for impl, module in IMPORTS.items():
         source = IMPORT_SOURCE.format(path=paths[impl], module=module)
@@ -139,7 +143,7 @@ def run_callgrind(out_dir, env):
         log("valgrind not found: no instruction counts")
         return {}
     os.makedirs(os.path.join(out_dir, "callgrind"), exist_ok=True)
-    # Every case for kelvane and the floor; the builders for the reference.
+    # Every case for kelvane and the floors; the builders for the reference.
     jobs = [
         (impl, index)
         for index, (name, _, kind) in enumerate(CASES)
@@ -199,40 +203,57 @@ def build_table(timings, instructions, imports, quick):
     def ir(impl, case):
         return instructions.get((impl, case))
 
+    def count(value):
+        return f"{value:.0f}" if value else "–"
+
     lines = [
-        "| call | kelvane ns | floor ns | reference ns | ÷ floor | reference ÷ | "
-        "kelvane instr. | floor instr. | ÷ floor | reference instr. |",
-        "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|",
+        "| call | kelvane ns | floor ns | old floor ns | reference ns | ÷ floor | reference ÷ | "
+        "kelvane instr. | floor instr. | old floor instr. | ÷ floor | reference instr. |",
+        "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|",
     ]
     for name, _stmt, _kind in CASES:
-        k, f, r = t("kelvane", name), t("floor", name), t("reference", name)
-        ik, iff, ir_ = ir("kelvane", name), ir("floor", name), ir("reference", name)
+        k, f, o, r = (t(impl, name) for impl in IMPLEMENTATIONS)
+        ik, iff, io, ir_ = (ir(impl, name) for impl in IMPLEMENTATIONS)
         lines.append(
-            f"| `{name}` | {k:.1f} | {f:.1f} | {r:.1f} | {ratio(k, f)} | {ratio(r, k)} | "
-            f"{f'{ik:.0f}' if ik else '–'} | {f'{iff:.0f}' if iff else '–'} | {ratio(ik, iff)} | "
-            f"{f'{ir_:.0f}' if ir_ else '–'} |"
+            f"| `{name}` | {k:.1f} | {f:.1f} | {o:.1f} | {r:.1f} | {ratio(k, f)} | {ratio(r, k)} | "
+            f"{count(ik)} | {count(iff)} | {count(io)} | {ratio(ik, iff)} | {count(ir_)} |"
         )
+    im = imports
     lines.append(
-        f"| `import` (fresh process, ms) | {imports['kelvane']:.3f} | {imports['floor']:.3f} | "
-        f"{imports['reference']:.3f} | {ratio(imports['kelvane'], imports['floor'])} | "
-        f"{ratio(imports['reference'], imports['kelvane'])} | – | – | – | – |"
+        f"| `import` (fresh process, ms) | {im['kelvane']:.3f} | {im['floor']:.3f} | {im['old_floor']:.3f} | "
+        f"{im['reference']:.3f} | {ratio(im['kelvane'], im['floor'])} | {ratio(im['reference'], im['kelvane'])} | "
+        "– | – | – | – | – |"
     )
 
     targets = []
     for name in BUILDERS:
         k, f, r = t("kelvane", name), t("floor", name), t("reference", name)
-        time_ok = k / f <= BUILDER_FLOOR_RATIO
         ik, iff = ir("kelvane", name), ir("floor", name)
         instr = f", instructions {ik / iff:.3f}× ({verdict(ik / iff <= BUILDER_FLOOR_RATIO)})" if ik and iff else ""
         targets.append(
-            f"- `{name}`: time {k / f:.2f}× floor ({verdict(time_ok)}){instr}; "
+            f"- `{name}`: time {k / f:.2f}× floor ({verdict(k / f <= BUILDER_FLOOR_RATIO)}){instr}; "
             f"{r / k:.1f}× faster than the reference ({verdict(r / k >= BUILDER_REFERENCE_SPEEDUP)}; "
             f"the floor itself is {r / f:.1f}×)"
         )
-    for name in ("ChannelConfig(...)", "ChannelType.RTD(RTDType.PT100)"):
-        k, r = t("kelvane", name), t("reference", name)
+    ik, iff = ir("kelvane", KEYWORD_CASE), ir("floor", KEYWORD_CASE)
+    if ik and iff:
         targets.append(
-            f"- `{name}`: {r / k:.1f}× faster than the reference ({verdict(r / k >= OBJECT_REFERENCE_SPEEDUP)})"
+            f"- keyword call (`{KEYWORD_CASE}`): instructions {ik / iff:.3f}× floor, at most "
+            f"{KEYWORD_FLOOR_RATIO:.2f}× ({verdict(ik / iff <= KEYWORD_FLOOR_RATIO)})"
+        )
+    for name, _stmt, kind in CASES:
+        if kind != "constructor":
+            continue
+        k, r = t("kelvane", name), t("reference", name)
+        ik, iff, io = ir("kelvane", name), ir("floor", name), ir("old_floor", name)
+        instr = (
+            f"instructions {ik / iff:.3f}× floor, at most {CONSTRUCTOR_FLOOR_RATIO:.2f}× "
+            f"({verdict(ik / iff <= CONSTRUCTOR_FLOOR_RATIO)}; the old floor was {io:.0f}); "
+            if ik and iff and io
+            else ""
+        )
+        targets.append(
+            f"- `{name}`: {instr}{r / k:.1f}× faster than the reference ({verdict(r / k >= OBJECT_REFERENCE_SPEEDUP)})"
         )
     for name, _stmt, kind in CASES:
         if kind == "getter":
@@ -240,53 +261,36 @@ def build_table(timings, instructions, imports, quick):
             targets.append(f"- `{name}`: {k / f:.2f}× floor ({verdict(k / f <= GETTER_FLOOR_RATIO)})")
     runtime = shared_runtime()
     targets.append(
-        f"- `import kelvane`: {imports['kelvane']:.3f} ms ({verdict(imports['kelvane'] < IMPORT_BUDGET_MS)})"
+        f"- `import kelvane`: {im['kelvane']:.3f} ms ({verdict(im['kelvane'] < IMPORT_BUDGET_MS)})"
         + (f"; the extension loads {runtime} as shared libraries when imported, most of this time" if runtime else "")
     )
 
     now = datetime.datetime.now(datetime.UTC).strftime("%Y-%m-%d")
     mode = "quick look (few runs)" if quick else f"{TIMING_ROUNDS} rounds of pyperf runs"
     header = [
-        f"Measured {now} on {machine()}, Python {platform.python_version()}, {mode}; `make bench` "
-        "regenerates this section.",
+        f"#### Python {platform.python_version()}",
         "",
-        f"Time is the {PERCENTILE}th percentile of pyperf's values (ns per call; the statement is written ten "
-        "times per loop, and the rounds interleave the three implementations). The *floor* is "
-        "`bench/floor.cpp`, built only for the benchmark: the same callables and calling conventions with "
-        "the cheapest correct conversions and no error machinery, so it is the cost of the call itself. "
-        "The *reference* is `bench/reference.py`, the same surface in plain Python (enums, slotted classes, "
-        "a slotted dataclass, one precompiled `struct.Struct` per layout). *÷ floor* is kelvane's time over "
-        "the floor's (lower is better, 1.00 is the floor); *reference ÷* is how many times faster kelvane "
-        "is than the reference. Instructions per call come from callgrind: (Ir(2N) − Ir(N)) / N with "
-        f"N = {CALLGRIND_CALLS}, interpreter loop included.",
+        f"Measured {now} on {machine()}, {mode}.",
         "",
     ]
-    footer = [
-        "",
-        "Targets:",
-        "",
-        *targets,
-        "",
-        "Where the floor itself is less than 5× faster than the reference, no extension with these calling "
-        "conventions can reach that target: what is left is the interpreter's call and the new `bytes` object.",
-        "",
-        "The getters return a new object on every read (a `float`, a variant, a sensor type member), so "
-        "they cannot match the reference's attribute read, which hands back a stored object: there the "
-        "reference is faster, and the table shows it.",
-    ]
-    return "\n".join(header + lines + footer) + "\n"
+    return "\n".join([*header, *lines, "", *targets]) + "\n"
 
 
-def write_readme(path, section):
+def write_readme(path, section, version):
+    """Puts `section` between this Python's bench markers; a Python without
+    markers yet gets its block after the last existing one."""
+    begin, end = f"{BEGIN} {version} -->", f"{END} {version} -->"
     with open(path) as file:
         text = file.read()
-    block = f"{BEGIN}\n{section}{END}"
-    if BEGIN in text and END in text:
-        start = text.index(BEGIN)
-        end = text.index(END) + len(END)
-        text = text[:start] + block + text[end:]
+    block = f"{begin}\n{section}{end}"
+    if begin in text and end in text:
+        text = text[: text.index(begin)] + block + text[text.index(end) + len(end) :]
     else:
-        text = text.rstrip("\n") + "\n\n## Performance\n\n" + block + "\n"
+        blocks = list(re.finditer(re.escape(END) + r" [\d.]+ -->", text))
+        if not blocks:
+            sys.exit(f"bench: {path} has no bench markers to place the results of Python {version} by")
+        at = blocks[-1].end()
+        text = text[:at] + "\n\n" + block + text[at:]
     with open(path, "w") as file:
         file.write(text)
 
@@ -327,7 +331,7 @@ def main():
     print()
     print(section)
     if args.readme and not args.quick:
-        write_readme(args.readme, section)
+        write_readme(args.readme, section, "%d.%d" % sys.version_info[:2])
         log(f"results written to {args.readme}")
 
 

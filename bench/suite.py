@@ -1,7 +1,7 @@
 """The timing suite, run by pyperf: each case against each implementation.
 
 Run through bench/run.py, which passes pyperf's options (output file, quick
-mode). The three implementations of a case run back to back, so that drift of
+mode). The implementations of a case run back to back, so that drift of
 a noisy machine touches them alike.
 """
 

@@ -2,8 +2,6 @@
 
 from typing import Final, Literal, NoReturn, SupportsFloat, SupportsIndex, final, type_check_only
 
-from typing_extensions import disjoint_base
-
 __all__ = ["ChannelConfig", "ChannelType", "RTDType", "TCType"]
 
 # What the resistance fields and temperatures accept: float, int, bool, or any
@@ -47,7 +45,6 @@ class TCType:
     B: Final[TCType]
     def __int__(self) -> int: ...
 
-@disjoint_base
 class ChannelType:
     """How a channel is driven. Not constructible: build one of its variants,
     `ChannelType.RTD(member)`, `ChannelType.TC(member)` or, for an unused
