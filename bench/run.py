@@ -331,7 +331,7 @@ def main():
     print()
     print(section)
     if args.readme and not args.quick:
-        write_readme(args.readme, section, "%d.%d" % sys.version_info[:2])
+        write_readme(args.readme, section, "{}.{}".format(*sys.version_info[:2]))
         log(f"results written to {args.readme}")
 
 
