@@ -494,21 +494,18 @@ PyMethodDef methods[] = {
 };
 
 #ifdef KELVANE_OLD_FLOOR
-#define FLOOR_NAME kelvane_old_floor
+#define FLOOR_NAME "kelvane_old_floor"
+#define FLOOR_INIT PyInit_kelvane_old_floor
 #else
-#define FLOOR_NAME kelvane_floor
+#define FLOOR_NAME "kelvane_floor"
+#define FLOOR_INIT PyInit_kelvane_floor
 #endif
-#define FLOOR_STRING(name) #name
-#define FLOOR_STRING_OF(name) FLOOR_STRING(name)
-#define FLOOR_INIT(name) FLOOR_CONCAT(PyInit_, name)
-#define FLOOR_CONCAT(a, b) a##b
 
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, FLOOR_STRING_OF(FLOOR_NAME), nullptr, 0, methods,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, FLOOR_NAME, nullptr, 0, methods, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 
-PyMODINIT_FUNC FLOOR_INIT(FLOOR_NAME)() {
+PyMODINIT_FUNC FLOOR_INIT() {
     PyObject* module = PyModule_Create(&definition);
     if (!module) return nullptr;
     if (!intern_names(variant_names) || !intern_names(config_names) || !intern_names(request_names[0]) ||

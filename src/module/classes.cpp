@@ -26,24 +26,21 @@ PyObject* refuse_allocation(PyTypeObject* type, Py_ssize_t) {
 }
 
 PyObject* call_type_slots(PyTypeObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
-    Ref tuple;
-    Ref kwargs;
-    const bool built =
-        guard([&] {
-            const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
-            tuple = checked(PyTuple_New(given));
-            for (Py_ssize_t i = 0; i < given; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
-            if (kwnames) {
-                kwargs = checked(PyDict_New());
-                for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
-                    checked_status(PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, k), args[given + k]));
-                }
+    return guard([&] {
+        const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
+        Ref tuple = checked(PyTuple_New(given));
+        for (Py_ssize_t i = 0; i < given; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+        Ref kwargs;
+        if (kwnames) {
+            kwargs = checked(PyDict_New());
+            for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
+                checked_status(PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, k), args[given + k]));
             }
-            return 1;
-        }) == 1;
-    if (!built) return nullptr;
-    // Whatever the replaced __new__ or __init__ raise passes through as it is.
-    return PyType_Type.tp_call(reinterpret_cast<PyObject*>(type), tuple.get(), kwargs.get());
+        }
+        // Whatever the replaced __new__ or __init__ raise passes through as
+        // it is: a null result goes back unexamined.
+        return PyType_Type.tp_call(reinterpret_cast<PyObject*>(type), tuple.get(), kwargs.get());
+    });
 }
 
 PyTypeObject* new_class(PyType_Spec& spec, PyTypeObject* base) {
