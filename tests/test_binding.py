@@ -1,6 +1,7 @@
 """Argument binding and conversion at the call boundary."""
 
 import functools
+import operator
 import pickle
 import struct
 
@@ -414,16 +415,17 @@ class Float(float):
 
 
 class FreesCallerStorage:
-    """Converts to 1, after dropping the caller's storage of the arguments
-    and churning the allocator over the freed memory."""
+    """Converts to `value`, after dropping the caller's storage of the
+    arguments and churning the allocator over the freed memory."""
 
-    def __init__(self, free=None):
+    def __init__(self, free=None, value=1):
         self.free = free
+        self.value = value
 
     def __index__(self):
         self.free()
         self.litter = [range(i) for i in range(2000)]
-        return 1
+        return self.value
 
     def __float__(self):
         return float(self.__index__())
@@ -432,11 +434,14 @@ class FreesCallerStorage:
 RTD_PT100 = ChannelType.RTD(RTDType.PT100)
 
 
-def _partial(fn, before, after):
+def _partial(fn, before, after, value=1):
     # functools.partial hands fast-call functions pointers into its own tuple,
-    # which __setstate__ frees.
-    hook = FreesCallerStorage()
+    # which __setstate__ frees; with the lists emptied, that tuple holds the
+    # only references to what they held (a setter's or subscript's object).
+    hook = FreesCallerStorage(value=value)
     p = functools.partial(fn, *before, hook, *after)
+    before.clear()
+    after.clear()
     hook.free = lambda: p.__setstate__((print, (), {}, None))
     return p()
 
@@ -488,8 +493,10 @@ def _fields(cfg):
             lambda: [1.0, 2.5, 3.5, 4.5],
         ),
         (lambda: _fields(_pickled_constructor()), lambda: [1.0, 2.5, 3.5, 4.5]),
+        (lambda: _partial(setattr, [ChannelConfig(RTD_PT100, 1.0, 2.0, 3.0, 4.0), "r_ain0"], []), lambda: None),
+        (lambda: repr(_partial(operator.getitem, [ChannelType.RTD(RTDType.PT1000)], [], 0)), lambda: "RTDType.PT1000"),
     ],
-    ids=["builder via partial", "constructor via partial", "constructor via pickle"],
+    ids=["builder via partial", "constructor via partial", "constructor via pickle", "setter", "subscript"],
 )
 def test_arguments_outlive_the_callers_storage(call, expected):
     assert call() == expected()

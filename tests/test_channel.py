@@ -331,12 +331,19 @@ def test_config_construction(cfg_rtd):
 
 @pytest.mark.parametrize(
     "cls, args, kwargs",
-    [(ChannelConfig, (ChannelType_None(), 1, 2, 3), {"r_ain0": 4}), (ChannelType_RTD, (), {"_0": RTDType.Cu50})],
-    ids=["ChannelConfig", "ChannelType_RTD"],
+    [
+        (ChannelConfig, (ChannelType_None(), 1, 2, 3), {"r_ain0": 4}),
+        (ChannelType_RTD, (), {"_0": RTDType.Cu50}),
+        (ChannelType_TC, (TCType.K,), {}),
+        (ChannelType_None, (), {}),
+    ],
+    ids=lambda c: c.__name__ if isinstance(c, type) else None,
 )
 def test_constructor_runs_an_init_put_on_the_class(monkeypatch, cls, args, kwargs):
     # A call of the class skips tp_new's tuple and dict, and tp_init; once
     # Python code gives the class an __init__, that must run all the same.
+    # __new__ called directly goes through tp_new either way.
+    assert type(cls.__new__(cls, *args, **kwargs)) is cls
     calls = []
     monkeypatch.setattr(cls, "__init__", lambda self, *a, **k: calls.append((len(a), sorted(k))))
     assert type(cls(*args, **kwargs)) is cls

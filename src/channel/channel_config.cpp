@@ -13,9 +13,8 @@ using py::guard;
 
 ChannelConfigObject* as_config(PyObject* self) { return reinterpret_cast<ChannelConfigObject*>(self); }
 
-py::InternedNames config_names;
 constexpr py::ParamTable kConfigParams =
-    py::make_params("__new__", "ChannelConfig", config_names,
+    py::make_params("__new__", "ChannelConfig", py::detail::module_state.names.channel_config,
                     {"channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0"});
 
 PyObject* make_config(PyTypeObject* type, py::BoundArgs& bound) {
@@ -38,13 +37,13 @@ struct Attribute;
 template <float ChannelConfigRecord::* Field>
 struct Attribute<Field> {
     static PyObject* to_python(float value) { return py::checked(PyFloat_FromDouble(value)).release(); }
-    static float from_python(PyObject* value) { return py::to_f32(value); }
+    static constexpr const auto& from_python = py::to_f32;
 };
 
 template <ChannelTypeValue ChannelConfigRecord::* Field>
 struct Attribute<Field> {
     static PyObject* to_python(ChannelTypeValue value) { return channel_type_to_object(value); }
-    static ChannelTypeValue from_python(PyObject* value) { return channel_type_from_object(value); }
+    static constexpr auto from_python = channel_type_from_object;
 };
 
 template <auto Field>
@@ -63,8 +62,9 @@ template <auto Field>
 int set_field(PyObject* self, PyObject* value, void* closure) {
     return guard([&] {
         if (!value) py::raise(PyExc_AttributeError, "can't delete attribute");
-        const auto* name = static_cast<const char*>(closure);
-        const auto converted = py::convert_argument(name, [&] { return Attribute<Field>::from_python(value); });
+        const auto& params = *static_cast<const py::ParamTable*>(closure);
+        py::BoundArgs bound(self, value);
+        const auto converted = py::convert_param(params, 0, bound, Attribute<Field>::from_python);
         auto* config = as_config(self);
         ExclusiveBorrow borrow(config->borrow);
         config->record.*Field = converted;
@@ -72,40 +72,42 @@ int set_field(PyObject* self, PyObject* value, void* closure) {
     });
 }
 
+// The setter names the value it was given after the attribute.
 template <auto Field>
-constexpr PyGetSetDef attribute(const char* name) {
-    return {name, &get_field<Field>, &set_field<Field>, nullptr, const_cast<char*>(name)};
+constexpr PyGetSetDef attribute(const py::ParamTable& params) {
+    return {params.names[0], &get_field<Field>, &set_field<Field>, nullptr, const_cast<py::ParamTable*>(&params)};
 }
 
+constexpr py::ParamTable kFieldParams[] = {
+    py::operand_params("channel_type"),     py::operand_params("max_resistance"), py::operand_params("min_resistance"),
+    py::operand_params("shunt_resistance"), py::operand_params("r_ain0"),
+};
+
 PyGetSetDef config_getset[] = {
-    attribute<&ChannelConfigRecord::channel_type>("channel_type"),
-    attribute<&ChannelConfigRecord::max_resistance>("max_resistance"),
-    attribute<&ChannelConfigRecord::min_resistance>("min_resistance"),
-    attribute<&ChannelConfigRecord::shunt_resistance>("shunt_resistance"),
-    attribute<&ChannelConfigRecord::r_ain0>("r_ain0"),
+    attribute<&ChannelConfigRecord::channel_type>(kFieldParams[0]),
+    attribute<&ChannelConfigRecord::max_resistance>(kFieldParams[1]),
+    attribute<&ChannelConfigRecord::min_resistance>(kFieldParams[2]),
+    attribute<&ChannelConfigRecord::shunt_resistance>(kFieldParams[3]),
+    attribute<&ChannelConfigRecord::r_ain0>(kFieldParams[4]),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 }  // namespace
 
-PyTypeObject* config_class = nullptr;
-
-PyTypeObject* channel_config_class() {
-    if (!config_class) {
-        py::prepare_params(kConfigParams);
-        PyType_Slot slots[] = {
-            {Py_tp_new, reinterpret_cast<void*>(&py::construct<kConfigParams, make_config>)},
-            {Py_tp_doc, const_cast<char*>("ChannelConfig(channel_type, max_resistance, min_resistance, "
-                                          "shunt_resistance, r_ain0)\n--\n\n")},
-            {Py_tp_getset, config_getset},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance)},
-            {0, nullptr},
-        };
-        PyType_Spec spec{"builtins.ChannelConfig", sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
-        config_class = py::new_class(spec);
-        py::enable_vectorcall<kConfigParams, make_config>(config_class);
-    }
-    return config_class;
+PyTypeObject* make_channel_config_class() {
+    py::prepare_params(kConfigParams);
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(&py::construct<kConfigParams, make_config>)},
+        {Py_tp_doc, const_cast<char*>("ChannelConfig(channel_type, max_resistance, min_resistance, "
+                                      "shunt_resistance, r_ain0)\n--\n\n")},
+        {Py_tp_getset, config_getset},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance)},
+        {0, nullptr},
+    };
+    PyType_Spec spec{"builtins.ChannelConfig", sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyTypeObject* type = py::new_class(spec);
+    py::enable_vectorcall<kConfigParams, make_config>(type);
+    return type;
 }
 
 }  // namespace kelvane::channel

@@ -4,10 +4,12 @@
 #include "channel/borrow.hpp"
 #include "channel/model.hpp"
 #include "module/errors.hpp"
+#include "module/state.hpp"
 
 namespace kelvane::channel {
 
-PyTypeObject* channel_config_class();
+// A new ChannelConfig class.
+PyTypeObject* make_channel_config_class();
 
 // The object's layout and its borrow guards are here, beside the snapshot,
 // so that the set-channel builder copies the record inline.
@@ -16,9 +18,6 @@ struct ChannelConfigObject {
     ChannelConfigRecord record;
     BorrowFlag borrow;
 };
-
-// The class made by channel_config_class(); null until then.
-extern PyTypeObject* config_class;
 
 // Holds a borrow of the flag for its lifetime; a conflict raises at once.
 template <bool Exclusive>
@@ -51,7 +50,7 @@ using ExclusiveBorrow = Borrow<true>;
 // A copy of the record, taken under a shared borrow. Anything but a
 // ChannelConfig raises the wrong-type TypeError.
 inline ChannelConfigRecord snapshot_config(PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, config_class)) py::raise_wrong_type(obj, "ChannelConfig");
+    if (!PyObject_TypeCheck(obj, py::state().config_class)) py::raise_wrong_type(obj, "ChannelConfig");
     auto* config = reinterpret_cast<ChannelConfigObject*>(obj);
     SharedBorrow borrow(config->borrow);
     return config->record;

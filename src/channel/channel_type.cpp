@@ -22,15 +22,12 @@ struct ChannelTypeObject {
 
 ChannelTypeValue& value_of(PyObject* self) { return reinterpret_cast<ChannelTypeObject*>(self)->value; }
 
-PyTypeObject* base_class = nullptr;
-PyTypeObject* variant_classes[3] = {};  // indexed by ChannelKind
-
 SensorFamily family_of(ChannelKind kind) { return kind == ChannelKind::Rtd ? SensorFamily::Rtd : SensorFamily::Tc; }
 
-py::InternedNames none_names, rtd_names, tc_names;
-constexpr py::ParamTable kNoneParams = py::make_params("__new__", "ChannelType_None", none_names, {});
-constexpr py::ParamTable kRtdParams = py::make_params("__new__", "ChannelType_RTD", rtd_names, {"_0"});
-constexpr py::ParamTable kTcParams = py::make_params("__new__", "ChannelType_TC", tc_names, {"_0"});
+constexpr auto& kNames = py::detail::module_state.names;
+constexpr py::ParamTable kNoneParams = py::make_params("__new__", "ChannelType_None", kNames.none, {});
+constexpr py::ParamTable kRtdParams = py::make_params("__new__", "ChannelType_RTD", kNames.rtd, {"_0"});
+constexpr py::ParamTable kTcParams = py::make_params("__new__", "ChannelType_TC", kNames.tc, {"_0"});
 
 PyObject* new_instance(PyTypeObject* type, ChannelTypeValue value) {
     auto* object = py::allocate<ChannelTypeObject>(type);
@@ -64,9 +61,12 @@ Py_ssize_t length(PyObject* self) {
     return guard([&]() -> Py_ssize_t { return value_of(self).kind == ChannelKind::None ? 0 : 1; });
 }
 
+constexpr py::ParamTable kIndexParams = py::operand_params("idx");
+
 PyObject* subscript(PyObject* self, PyObject* idx) {
     return guard([&] {
-        const std::uint64_t index = py::convert_argument("idx", [&] { return py::to_u64(idx); });
+        py::BoundArgs bound(self, idx);
+        const std::uint64_t index = py::convert_param(kIndexParams, 0, bound, py::to_u64);
         const ChannelKind kind = value_of(self).kind;
         if (kind == ChannelKind::None || index != 0) py::raise(PyExc_IndexError, "tuple index out of range");
         return payload(self, kind);
@@ -100,7 +100,9 @@ Ref make_variant(PyTypeObject* base, const char* spec_name, const char* doc, PyG
     return type;
 }
 
-void make_classes() {
+}  // namespace
+
+ChannelTypeClasses make_channel_type_classes() {
     // The family's objects are made by the variants' constructors alone: the
     // allocator that object.__new__ would use (should Python code put that
     // in place of a constructor) refuses, here and in the variants.
@@ -127,15 +129,10 @@ void make_classes() {
         }
     });
     // Only a complete family is kept, so a failed start-up can simply retry.
-    for (std::size_t i = 0; i < 3; ++i) variant_classes[i] = reinterpret_cast<PyTypeObject*>(variants[i].release());
-    base_class = reinterpret_cast<PyTypeObject*>(base.release());
-}
-
-}  // namespace
-
-PyTypeObject* channel_type_class() {
-    if (!base_class) make_classes();
-    return base_class;
+    ChannelTypeClasses classes{};
+    for (std::size_t i = 0; i < 3; ++i) classes.variants[i] = reinterpret_cast<PyTypeObject*>(variants[i].release());
+    classes.base = reinterpret_cast<PyTypeObject*>(base.release());
+    return classes;
 }
 
 // Instances of the base class or of a subclass made in Python carry no value;
@@ -143,6 +140,7 @@ PyTypeObject* channel_type_class() {
 // and are refused like any other object.
 ChannelTypeValue channel_type_from_object(PyObject* obj) {
     const PyTypeObject* type = Py_TYPE(obj);
+    const auto& variant_classes = py::state().variant_classes;
     if (type != variant_classes[1] && type != variant_classes[2] && type != variant_classes[0]) {
         py::raise_wrong_type(obj, "ChannelType");
     }
@@ -151,7 +149,8 @@ ChannelTypeValue channel_type_from_object(PyObject* obj) {
 
 PyObject* channel_type_to_object(ChannelTypeValue value) {
     const auto kind = static_cast<std::size_t>(value.kind);
-    if (kind >= std::size(variant_classes)) py::fault("channel type value of an unknown kind");
+    const auto& variant_classes = py::state().variant_classes;
+    if (kind >= variant_classes.size()) py::fault("channel type value of an unknown kind");
     return new_instance(variant_classes[kind], value);
 }
 

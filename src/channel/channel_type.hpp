@@ -1,13 +1,19 @@
 // ChannelType and its three variant classes.
 #pragma once
 
+#include <array>
+
 #include "channel/model.hpp"
 #include "module/python.hpp"
 
 namespace kelvane::channel {
 
-// The base class, made once; making it also makes the variant classes.
-PyTypeObject* channel_type_class();
+// New references to the base class and its variants, made together.
+struct ChannelTypeClasses {
+    PyTypeObject* base;
+    std::array<PyTypeObject*, 3> variants;  // indexed by ChannelKind
+};
+ChannelTypeClasses make_channel_type_classes();
 
 // An instance of any variant class to its value; anything else raises the
 // wrong-type TypeError naming 'ChannelType'.

@@ -22,15 +22,16 @@ constexpr std::array<const char*, kTcTypeCount> kTcMembers = {"E", "J", "K", "N"
 struct Family {
     const char* name;
     std::span<const char* const> members;
-    PyTypeObject* type;
 };
 
-Family families[] = {
-    {"RTDType", kRtdMembers, nullptr},
-    {"TCType", kTcMembers, nullptr},
+constexpr Family kFamilies[] = {
+    {"RTDType", kRtdMembers},
+    {"TCType", kTcMembers},
 };
 
-Family& family_of(SensorFamily family) { return families[static_cast<int>(family)]; }
+const Family& family_of(SensorFamily family) { return kFamilies[static_cast<int>(family)]; }
+
+PyTypeObject* class_of(SensorFamily family) { return py::state().sensor_classes[static_cast<std::size_t>(family)]; }
 
 template <SensorFamily F>
 PyObject* sensor_repr(PyObject* self) {
@@ -72,25 +73,19 @@ PyTypeObject* make_class(const char* spec_name, const char* doc) {
 
 }  // namespace
 
-PyTypeObject* sensor_class(SensorFamily family) {
-    Family& entry = family_of(family);
-    if (!entry.type) {
-        entry.type =
-            family == SensorFamily::Rtd
-                ? make_class<SensorFamily::Rtd>("builtins.RTDType", nullptr)
-                : make_class<SensorFamily::Tc>("builtins.TCType", "https://en.wikipedia.org/wiki/Thermocouple#Types");
-    }
-    return entry.type;
+PyTypeObject* make_sensor_class(SensorFamily family) {
+    return family == SensorFamily::Rtd
+               ? make_class<SensorFamily::Rtd>("builtins.RTDType", nullptr)
+               : make_class<SensorFamily::Tc>("builtins.TCType", "https://en.wikipedia.org/wiki/Thermocouple#Types");
 }
 
 SensorType sensor_from_object(SensorFamily family, PyObject* obj) {
-    const Family& entry = family_of(family);
-    if (!PyObject_TypeCheck(obj, entry.type)) py::raise_wrong_type(obj, entry.name);
+    if (!PyObject_TypeCheck(obj, class_of(family))) py::raise_wrong_type(obj, family_of(family).name);
     return reinterpret_cast<SensorObject*>(obj)->value;
 }
 
 PyObject* sensor_to_object(SensorFamily family, SensorType value) {
-    auto* object = py::allocate<SensorObject>(family_of(family).type);
+    auto* object = py::allocate<SensorObject>(class_of(family));
     object->value = value;
     return reinterpret_cast<PyObject*>(object);
 }

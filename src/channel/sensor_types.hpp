@@ -8,8 +8,8 @@ namespace kelvane::channel {
 
 enum class SensorFamily { Rtd, Tc };
 
-// The class objects, made once.
-PyTypeObject* sensor_class(SensorFamily family);
+// A new class of the family, with its members.
+PyTypeObject* make_sensor_class(SensorFamily family);
 
 // An instance of the family's class (or subtype) to its value; anything else
 // raises the wrong-type TypeError naming the class.

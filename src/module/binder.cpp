@@ -115,8 +115,9 @@ void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, P
     if (filled < table.count) check_required(table, given, out);
 }
 
-PyObject* const* BoundArgs::hold_arguments(PyObject* const* items, std::size_t count,
-                                           std::array<PyObject*, kMaxParams>& storage, Held& held) {
+PyObject* const* BoundArgs::hold_objects(PyObject* self, PyObject* const* items, std::size_t count,
+                                         std::array<PyObject*, kMaxParams>& storage, Held& held) {
+    held[kMaxParams] = Ref::borrow(self);
     for (std::size_t i = 0; i < count; ++i) {
         storage[i] = items[i];
         held[i] = Ref::borrow(storage[i]);

@@ -10,14 +10,9 @@
 #include <type_traits>
 
 #include "module/errors.hpp"
+#include "module/state.hpp"
 
 namespace kelvane::py {
-
-inline constexpr std::size_t kMaxParams = 5;
-
-// Interned copies of a table's names, made at start-up so that keyword names
-// coming from call sites usually match by pointer.
-using InternedNames = std::array<PyObject*, kMaxParams>;
 
 // A constant, so that the binder's work over it folds away where it is used.
 struct ParamTable {
@@ -37,6 +32,9 @@ constexpr ParamTable make_params(const char* function_name, const char* class_na
     return table;
 }
 
+// The table of a slot's one operand, named `name` in its TypeErrors.
+constexpr ParamTable operand_params(const char* name) { return {nullptr, nullptr, {name}, 1, 1, nullptr}; }
+
 // Interns a table's parameter names; called once per table at start-up.
 void prepare_params(const ParamTable& table);
 
@@ -46,19 +44,25 @@ void prepare_params(const ParamTable& table);
 void bind_vector(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames, PyObject** out);
 void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out);
 
-// The arguments of one call, bound to the table's parameters.
+// The objects one call works on: the arguments, bound to the table's
+// parameters, and the object the callable acts on or makes an instance of
+// (`self`: a setter's or a subscript's object, a constructor's class; null
+// for a module function, which reads nothing of its module).
 //
-// They are borrowed from the caller, whose storage Python code can free while
-// the call runs (a user's __index__ that resets a functools.partial, or clears
-// the keyword dict a constructor was given). So before a conversion first runs
-// Python code, every argument is copied and held for the rest of the call.
-// Exact ints and floats and the module's own instances convert without
-// running any, so the common calls hold nothing.
+// All of them are borrowed, and Python code that a conversion runs can drop
+// the last reference to any of them: a user's __index__ that resets the
+// functools.partial holding a call's arguments or its object, or that clears
+// the keyword dict a constructor was given. So right before a conversion may
+// first run Python code, every one of them is held for the rest of the call,
+// and whatever the call reads afterwards is still alive. Exact ints and
+// floats and the module's own instances convert without running any, so the
+// common calls hold nothing.
 class BoundArgs {
   public:
     // Fast call: an all-positional call is bound already and used in place.
-    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* const* args, std::size_t nargsf,
-                                     PyObject* kwnames) {
+    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* self, PyObject* const* args, std::size_t nargsf,
+                                     PyObject* kwnames)
+        : self_(self) {
         if (!kwnames && static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)) == table.count) {
             items_ = args;
         } else {
@@ -68,7 +72,8 @@ class BoundArgs {
     }
 
     // Argument tuple and keyword dict.
-    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* args, PyObject* kwargs) {
+    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* self, PyObject* args, PyObject* kwargs)
+        : self_(self) {
         if (!kwargs && static_cast<std::size_t>(PyTuple_GET_SIZE(args)) == table.count) {
             items_ = &PyTuple_GET_ITEM(args, 0);
         } else {
@@ -77,30 +82,38 @@ class BoundArgs {
         }
     }
 
+    // A slot's one operand: the value given to a setter, the index given to
+    // a subscript. Its table names it and has a count of one.
+    [[gnu::always_inline]] BoundArgs(PyObject* self, PyObject* operand) : self_(self) {
+        storage_[0] = operand;
+        items_ = storage_.data();
+    }
+
     BoundArgs(const BoundArgs&) = delete;
     BoundArgs& operator=(const BoundArgs&) = delete;
 
     PyObject* operator[](std::size_t index) const { return items_[index]; }
 
-    // Copies and holds the `count` arguments, once.
+    // Copies and holds `self` and the `count` arguments, once.
     void hold(std::size_t count) {
-        if (!held_) items_ = hold_arguments(items_, count, storage_, held_.emplace());
+        if (!held_) items_ = hold_objects(self_, items_, count, storage_, held_.emplace());
     }
 
   private:
-    using Held = std::array<Ref, kMaxParams>;
+    using Held = std::array<Ref, kMaxParams + 1>;
     // Out of line and apart from `items_`, which can then stay in a register.
-    static PyObject* const* hold_arguments(PyObject* const* items, std::size_t count,
-                                           std::array<PyObject*, kMaxParams>& storage, Held& held);
+    static PyObject* const* hold_objects(PyObject* self, PyObject* const* items, std::size_t count,
+                                         std::array<PyObject*, kMaxParams>& storage, Held& held);
 
     std::array<PyObject*, kMaxParams> storage_;
     PyObject* const* items_;
+    PyObject* self_;
     std::optional<Held> held_;
 };
 
 // Converts argument `index` of a bound call, naming it in a TypeError. A
 // conversion that may run Python code gets the callout that holds the
-// arguments first.
+// call's objects first.
 template <class Convert>
 [[gnu::always_inline]] inline decltype(auto) convert_param(const ParamTable& table, std::size_t index, BoundArgs& bound,
                                                            Convert&& convert) {

@@ -48,7 +48,7 @@ using MakeInstance = PyObject* (*)(PyTypeObject* type, BoundArgs& bound);
 template <const ParamTable& Table, MakeInstance Make>
 [[gnu::flatten]] PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&] {
-        BoundArgs bound(Table, args, kwargs);
+        BoundArgs bound(Table, reinterpret_cast<PyObject*>(type), args, kwargs);
         return Make(type, bound);
     });
 }
@@ -65,7 +65,7 @@ template <const ParamTable& Table, MakeInstance Make>
         return call_type_slots(type, args, nargsf, kwnames);
     }
     return guard([&] {
-        BoundArgs bound(Table, args, nargsf, kwnames);
+        BoundArgs bound(Table, callable, args, nargsf, kwnames);
         return Make(type, bound);
     });
 }

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "hal/common/src/packets/buffer.hpp"
+#include "module/state.hpp"
 
 namespace kelvane::py {
 namespace {
@@ -17,9 +18,6 @@ constexpr const char* kPanicDoc =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.";
 
-// One type for the whole process, made at the first import (ensure_panic_type).
-PyObject* panic_type = nullptr;
-
 [[noreturn]] void abort_at_boundary() noexcept {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
     std::fflush(stderr);
@@ -27,8 +25,9 @@ PyObject* panic_type = nullptr;
 }
 
 PyObject* get_panic_type() {
-    if (!panic_type) fault("Failed to initialize new exception type.");
-    return panic_type;
+    PyObject* type = state().panic_type;
+    if (!type) fault("Failed to initialize new exception type.");
+    return type;
 }
 
 void report(const Fault& fault) {
@@ -85,6 +84,7 @@ void raise(PyObject* type, PyObject* message) {
 void raise_pending() {
     Ref exception = Ref::steal(PyErr_GetRaisedException());
     if (!exception) raise(PyExc_SystemError, "attempted to fetch exception but none was set");
+    PyObject* panic_type = state().panic_type;
     if (panic_type && PyObject_TypeCheck(exception.get(), reinterpret_cast<PyTypeObject*>(panic_type))) {
         resume_panic(std::move(exception), std::source_location::current());
     }
@@ -94,10 +94,9 @@ void raise_pending() {
 
 void fault(std::string message, std::source_location where) { throw Fault{std::move(message), where}; }
 
-void ensure_panic_type() {
-    if (panic_type) return;
-    panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
-    if (!panic_type) raise_pending();
+PyObject* make_panic_type() {
+    return checked(PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr))
+        .release();
 }
 
 void creation_failed(std::source_location where) {

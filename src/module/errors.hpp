@@ -31,10 +31,10 @@ struct Fault {
 
 [[noreturn]] void fault(std::string message, std::source_location where = std::source_location::current());
 
-// Makes the PanicException type, once per process. Called at start-up, where
-// a failure can still fail the import, so that no later call has to make it
+// A new PanicException type. Start-up makes the one the module uses, where a
+// failure can still fail the import, so that no later call has to make it
 // while memory may be short.
-void ensure_panic_type();
+PyObject* make_panic_type();
 
 // For objects the interpreter should always be able to create (the packet
 // bytes): prints the pending error and faults.

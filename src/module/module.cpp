@@ -9,6 +9,7 @@
 #include "channel/sensor_types.hpp"
 #include "module/functions.hpp"
 #include "module/kelvane.hpp"
+#include "module/state.hpp"
 
 namespace kelvane::py {
 
@@ -46,14 +47,24 @@ PyModuleDef root_definition = {
     PyModuleDef_HEAD_INIT, "kelvane", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-// The interpreter that first imported the module; the module's classes are
-// process-wide, so no other interpreter may use them.
-std::atomic<std::int64_t> owner_interpreter{-1};
-PyObject* built_module = nullptr;
-// Set while the module body runs. An import of kelvane from inside it (an
-// import hook reached from the body's own imports) must not build a second
-// tree.
-bool building = false;
+py::ModuleState& state = py::detail::module_state;
+
+// The classes are made once per interpreter, by the first body that gets to
+// them; a body that failed later leaves them for the next try.
+template <class Make>
+PyTypeObject* made_once(PyTypeObject*& slot, Make make) {
+    if (!slot) slot = make();
+    return slot;
+}
+
+PyTypeObject* channel_type_class() {
+    if (!state.channel_type_class) {
+        const channel::ChannelTypeClasses classes = channel::make_channel_type_classes();
+        state.variant_classes = classes.variants;
+        state.channel_type_class = classes.base;
+    }
+    return state.channel_type_class;
+}
 
 Ref new_module(const char* name) {
     Ref short_name = checked(PyUnicode_FromString(name));
@@ -85,10 +96,13 @@ void build(PyObject* root) {
 
     Ref channel_packets = new_module("packets");
     Ref set_channel = new_module("set_channel");
-    add_class(set_channel.get(), "ChannelConfig", channel::channel_config_class());
-    add_class(set_channel.get(), "ChannelType", channel::channel_type_class());
-    add_class(set_channel.get(), "RTDType", channel::sensor_class(channel::SensorFamily::Rtd));
-    add_class(set_channel.get(), "TCType", channel::sensor_class(channel::SensorFamily::Tc));
+    auto& sensors = state.sensor_classes;
+    add_class(set_channel.get(), "ChannelConfig", made_once(state.config_class, channel::make_channel_config_class));
+    add_class(set_channel.get(), "ChannelType", channel_type_class());
+    add_class(set_channel.get(), "RTDType",
+              made_once(sensors[0], [] { return channel::make_sensor_class(channel::SensorFamily::Rtd); }));
+    add_class(set_channel.get(), "TCType",
+              made_once(sensors[1], [] { return channel::make_sensor_class(channel::SensorFamily::Tc); }));
     py::register_module("kelvane.channel.packets.set_channel", set_channel.get());
     add_submodule(channel_packets.get(), set_channel.get());
     py::register_module("kelvane.channel.packets", channel_packets.get());
@@ -130,31 +144,50 @@ void refuse_where_the_interpreter_would([[maybe_unused]] PyInterpreterState* int
 #endif
 }
 
-PyObject* initialize() {
-    PyInterpreterState* state = PyInterpreterState_Get();
-    const std::int64_t interpreter = PyInterpreterState_GetID(state);
-    if (interpreter == -1) py::raise_pending();
-    refuse_where_the_interpreter_would(state);
+// Runs at the very end of the claiming interpreter's finalization, when no
+// Python object may be touched any more: the state is dropped, not released.
+// An interpreter started afterwards in the same process (an application that
+// embeds Python and runs Py_Initialize again) then claims and builds the
+// module anew; the previous one's objects are gone with it.
+void forget_state() { state = py::ModuleState{}; }
+
+// Claims the module for `interpreter`, or refuses if another one holds it.
+// The first claim in an interpreter's life registers the forgetting above.
+void claim(std::int64_t interpreter) {
     std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
+    std::atomic_ref<std::int64_t> owner(state.owner_interpreter);
+    if (owner.compare_exchange_strong(expected, interpreter)) {
+        if (Py_AtExit(forget_state) < 0) {
+            owner.store(-1);
+            py::raise(PyExc_ImportError, "kelvane cannot be imported: the process has no room left for Py_AtExit");
+        }
+    } else if (expected != interpreter) {
         py::raise(PyExc_ImportError,
                   "kelvane does not support sub-interpreters: it can only be imported in the interpreter that "
                   "first imported it");
     }
-    if (built_module) return Py_NewRef(built_module);
-    if (building) {
+}
+
+PyObject* initialize() {
+    PyInterpreterState* interpreter_state = PyInterpreterState_Get();
+    const std::int64_t interpreter = PyInterpreterState_GetID(interpreter_state);
+    if (interpreter == -1) py::raise_pending();
+    refuse_where_the_interpreter_would(interpreter_state);
+    claim(interpreter);
+    if (state.built_module) return Py_NewRef(state.built_module);
+    if (state.building) {
         py::raise(PyExc_ImportError,
                   "kelvane is already being imported: an import of kelvane was started while the module was "
                   "being built");
     }
-    py::ensure_panic_type();
-    building = true;
+    if (!state.panic_type) state.panic_type = py::make_panic_type();
+    state.building = true;
     struct Done {
-        ~Done() { building = false; }
+        ~Done() { state.building = false; }
     } done;
     Ref root = checked(PyModule_Create2(&root_definition, PYTHON_API_VERSION));
     build(root.get());
-    built_module = Py_NewRef(root.get());
+    state.built_module = Py_NewRef(root.get());
     return root.release();
 }
 

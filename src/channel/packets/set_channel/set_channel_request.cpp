@@ -7,14 +7,13 @@
 namespace kelvane {
 namespace {
 
-py::InternedNames interned_names;
-constexpr py::ParamTable params =
-    py::make_params("set_channel_request", nullptr, interned_names, {"c_number", "c_config", "id"});
+constexpr py::ParamTable params = py::make_params(
+    "set_channel_request", nullptr, py::detail::module_state.names.set_channel_request, {"c_number", "c_config", "id"});
 
 // Flattened: the guard, the binder and the conversions form one body.
 [[gnu::flatten]] PyObject* set_channel_request(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return py::guard([&] {
-        py::BoundArgs bound(params, args, static_cast<std::size_t>(nargsf), kwnames);
+        py::BoundArgs bound(params, nullptr, args, static_cast<std::size_t>(nargsf), kwnames);
         const std::uint64_t c_number = py::convert_param(params, 0, bound, py::to_u64);
         // A snapshot: later changes to the object do not reach this packet.
         const channel::ChannelConfigRecord config = py::convert_param(params, 1, bound, channel::snapshot_config);

@@ -6,15 +6,15 @@
 namespace kelvane {
 namespace {
 
-py::InternedNames interned_names;
 constexpr py::ParamTable params =
-    py::make_params("set_temperature_request", nullptr, interned_names, {"c_number", "temperature_value", "id"});
+    py::make_params("set_temperature_request", nullptr, py::detail::module_state.names.set_temperature_request,
+                    {"c_number", "temperature_value", "id"});
 
 // Flattened: the guard, the binder and the conversions form one body.
 [[gnu::flatten]] PyObject* set_temperature_request(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                                    PyObject* kwnames) {
     return py::guard([&] {
-        py::BoundArgs bound(params, args, static_cast<std::size_t>(nargsf), kwnames);
+        py::BoundArgs bound(params, nullptr, args, static_cast<std::size_t>(nargsf), kwnames);
         const std::uint64_t c_number = py::convert_param(params, 0, bound, py::to_u64);
         const float temperature = py::convert_param(params, 1, bound, py::to_f32);
         const std::uint32_t id = py::convert_param(params, 2, bound, py::to_u32);
