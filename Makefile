@@ -25,9 +25,9 @@
 # make lint   ruff and clang-format checks only; make format applies them
 # make compile_commands.json   compile database for clangd
 # make bench  benchmark suite (pyperf, callgrind) with every Python >= 3.12,
-#             or PYTHON=...; writes each one's table into README.md. QUICK=1:
-#             a rough look in about a minute per Python, README untouched. Not
-#             part of `test`.
+#             or PYTHON=...; writes each one's table into docs/performance.md.
+#             QUICK=1: a rough look in about a minute per Python, that file
+#             untouched. Not part of `test`.
 # make bench-wheel  instructions per call of each manylinux wheel against the
 #             GCC development build, case by case, on every Python (callgrind,
 #             as make bench counts); fails over 1.05x on a builder or
@@ -276,7 +276,7 @@ bench:
 			$(call cmake_defs,OFF) .; \
 		$$venv/bin/python bench/build_floor.py $$out/floor; \
 		$$venv/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
-			$(if $(QUICK),--quick,--readme README.md); \
+			$(if $(QUICK),--quick,--readme docs/performance.md); \
 	done <<<"$$pythons"
 
 # Instructions per call of each manylinux wheel against the GCC development

@@ -1,15 +1,15 @@
 """Runs the benchmark suite and writes the results table.
 
-    python bench/run.py --floor-dir DIR --out DIR [--quick] [--readme README.md]
+    python bench/run.py --floor-dir DIR --out DIR [--quick] [--readme docs/performance.md]
 
 Steps: check that the implementations build the same packets, time every
 case with pyperf (bench/suite.py), time `import` in fresh processes, count
 instructions per call under callgrind, then print the table and, unless
---quick, write it into the README between this Python's bench markers
+--quick, write it into the --readme file between this Python's bench markers
 (`<!-- bench:begin 3.13 -->` ... `<!-- bench:end 3.13 -->`).
 
 --quick gives a rough look in well under a minute: few pyperf runs, fewer
-import samples, no callgrind, and the README is left alone.
+import samples, no callgrind, and the --readme file is left alone.
 """
 
 import argparse
@@ -300,7 +300,7 @@ def main():
     parser.add_argument("--floor-dir", required=True, help="directory holding the built floor extension")
     parser.add_argument("--out", required=True, help="directory for raw results")
     parser.add_argument("--quick", action="store_true", help="a rough look in well under a minute")
-    parser.add_argument("--readme", help="README to update between the bench markers (ignored with --quick)")
+    parser.add_argument("--readme", help="file to update between the bench markers (ignored with --quick)")
     args = parser.parse_args()
 
     os.makedirs(args.out, exist_ok=True)

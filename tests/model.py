@@ -48,9 +48,9 @@ class Panic(Exception):
 
 
 def panic_type():
-    """The module's PanicException type. It is created at the first internal
-    fault of the process, so provoke one: a bytes result that cannot be
-    allocated."""
+    """The module's PanicException type. It is made at import (start-up), but
+    no module exports it, so provoke an internal fault to reach it: a bytes
+    result that cannot be allocated."""
     import _testcapi
 
     for k in range(64):
