@@ -14,4 +14,6 @@ set(KELVANE_ZIG_TOOLCHAIN ON)
 # 14% more instructions per builder call than the GCC build. Link-time
 # optimisation adds a little on top.
 set(CMAKE_CXX_FLAGS_RELEASE_INIT "-fomit-frame-pointer -g0 -mllvm -inline-threshold=1000 -flto")
-set(CMAKE_MODULE_LINKER_FLAGS_RELEASE_INIT "-flto")
+# Stripped: the C++ runtime zig builds carries debug information, with the
+# paths of the build machine in it.
+set(CMAKE_MODULE_LINKER_FLAGS_RELEASE_INIT "-flto -s")

@@ -5,8 +5,8 @@
 For each wheel: every platform tag in its name is manylinux with glibc 2.17
 or older; `auditwheel show` finds it consistent with one of those tags and
 names no external library that a repair would have to graft into it; it holds
-one extension module, exporting nothing but PyInit_kelvane, the stubs and the
-licence, and no grafted libraries.
+one extension module for the tag's machine, exporting nothing but
+PyInit_kelvane, the stubs and the licence, and no grafted libraries.
 """
 
 import io
@@ -19,6 +19,7 @@ import zipfile
 from elftools.elf.elffile import ELFFile  # installed with auditwheel
 
 MAX_GLIBC = (2, 17)
+MACHINES = {"x86_64": "EM_X86_64", "aarch64": "EM_AARCH64"}
 LEGACY = {"manylinux1": (2, 5), "manylinux2010": (2, 12), "manylinux2014": (2, 17)}
 
 
@@ -70,9 +71,17 @@ def check(path):
         if len(extensions) != 1 or "/" in extensions[0]:
             problems.append(f"expected one extension module at top level, found {extensions}")
         else:
-            exported = exports(wheel.read(extensions[0]))
+            shared_object = wheel.read(extensions[0])
+            exported = exports(shared_object)
             if exported != ["PyInit_kelvane"]:
                 problems.append(f"the module exports {exported}, not just PyInit_kelvane")
+            # A cross-built module must be for the wheel's machine, under that
+            # machine's file name.
+            arch = platform_tags[0].split("_", 3)[-1] if platform_tags[0].startswith("manylinux_") else ""
+            arch = arch or platform_tags[0].split("_", 1)[1]
+            machine = ELFFile(io.BytesIO(shared_object))["e_machine"]
+            if MACHINES.get(arch) != machine or f"-{arch}-linux-gnu.so" not in extensions[0]:
+                problems.append(f"{extensions[0]} is for {machine}, not {arch}")
     if any(".libs/" in n for n in names):
         problems.append("holds grafted libraries")
     if not any(re.fullmatch(r"kelvane-[^/]+\.dist-info/licenses/LICENSE", n) for n in names):
