@@ -1,20 +1,31 @@
+# make        the same as `make check`
 # make demo   build and install kelvane with the newest Python >= 3.12, run the
 #             examples (the serial one against pyserial's loop://)
 # make check  the everyday check: build kelvane for the newest Python >= 3.12
 #             found, incrementally and in place, and run the tests not marked
-#             slow, with fewer differential examples (a minute or less)
-# make test   the full gate: lint; `make dist`; install each of its wheels into
-#             a fresh venv and run the test suite, stubtest and mypy --strict
-#             there; then `make sanitize`, `make cross-core` and
-#             `make cibuildwheel-ids`
-# make dist   the release into dist/: the sdist and, for each Python >= 3.12,
-#             a manylinux2014 wheel built from it with zig, checked with
-#             auditwheel and twine (scripts/dist); all or nothing
+#             slow, with fewer differential examples (a minute or less); needs
+#             no root and no Debian root
+# make test   the full gate (as root): lint; `make dist`; each x86_64 wheel
+#             in a fresh venv through the whole suite, stubtest and mypy
+#             --strict on this machine's Pythons and on the Debian amd64
+#             root's 3.13, 3.14 and 3.15; the whole suite on the root's debug
+#             3.14 against a build of the tree; the quick tests on the aarch64
+#             wheels in the arm64 root under qemu-user (in the background);
+#             then `make sanitize`, `make cross-core`, `make cibuildwheel-check`
+# make dist   the release into dist/: the sdist and, for CPython 3.12 to 3.15,
+#             a manylinux2014 wheel each for x86_64 and aarch64, built from it
+#             with zig, checked with auditwheel and twine (scripts/dist); all
+#             or nothing
+# make roots  the Debian roots with CPython 3.13, 3.14 (and its debug build)
+#             and 3.15 for amd64 and arm64 (scripts/debian-root), made once
+#             per machine outside the clone; `make test` and `make dist` make
+#             what they need themselves
 # make cross-core  the packet core alone, built for aarch64 and s390x (big-
 #             endian) and run under qemu-user, against the native build's
 #             packets (scripts/cross-core; installs its tools when root)
-# make cibuildwheel-ids  cibuildwheel reads pyproject.toml's hosted-CI section
-#             and selects the expected builds (all it can do without containers)
+# make cibuildwheel-check  pyproject.toml's hosted-CI section: the builds it
+#             selects, its toolchain settings, and its test command run as in
+#             an image (scripts/cibuildwheel-check)
 # make sanitize  the test suite once more, with the newest Python, against a
 #             build with AddressSanitizer and UndefinedBehaviorSanitizer;
 #             any sanitizer report fails it
@@ -38,7 +49,7 @@
 
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
-.DEFAULT_GOAL := test
+.DEFAULT_GOAL := check
 
 VENVS    := .venv
 DIST     := dist
@@ -97,7 +108,7 @@ check:
 		--config-settings=build-dir=build/check-{wheel_tag} $(call cmake_defs,$(or $(WERROR),ON)) '.[test,serial]'; \
 	KELVANE_FUZZ_SCALE=$(CHECK_FUZZ_SCALE) $(CHECK_VENV)/bin/python -m pytest tests -q -m 'not slow'
 
-.PHONY: dist cross-core cibuildwheel-ids
+.PHONY: dist cross-core roots
 
 dist:
 	@WERROR=$(or $(WERROR),ON) scripts/dist $(DIST)
@@ -105,19 +116,16 @@ dist:
 cross-core:
 	@scripts/cross-core
 
-# The hosted-CI section of pyproject.toml cannot run here (no containers), but
-# cibuildwheel can read it and list the builds it selects.
-CIBW_BUILDS := cp312-manylinux_x86_64 cp313-manylinux_x86_64 cp314-manylinux_x86_64 \
-               cp312-manylinux_aarch64 cp313-manylinux_aarch64 cp314-manylinux_aarch64
+roots:
+	@scripts/debian-root amd64
+	@scripts/debian-root arm64
 
-cibuildwheel-ids:
-	@scripts/dist --tools-only; \
-	ids=$$(.venv/dist/bin/cibuildwheel --print-build-identifiers --platform linux | sort | xargs); \
-	expected=$$(printf '%s\n' $(CIBW_BUILDS) | sort | xargs); \
-	if [ "$$ids" != "$$expected" ]; then \
-		echo "==> cibuildwheel selects [$$ids], expected [$$expected]" >&2; exit 1; \
-	fi; \
-	echo "==> cibuildwheel configuration parses and selects: $$ids"
+# The hosted-CI section of pyproject.toml cannot run here (no containers);
+# scripts/cibuildwheel-check checks its builds, its toolchain settings and its
+# test command, as the images would run it.
+.PHONY: cibuildwheel-check
+cibuildwheel-check:
+	@scripts/cibuildwheel-check
 
 # A venv of the newest Python with the pinned style tools and `build`.
 tools:
@@ -140,41 +148,53 @@ format: tools
 	$(TOOLS_VENV)/bin/ruff check --quiet --fix-only --select I $(RUFF_PATHS)
 	$(TOOLS_VENV)/bin/ruff format --quiet $(RUFF_PATHS)
 
-# Each interpreter gets its wheel from `make dist` (built from the sdist, so
-# the sdist is shown to build from scratch, and tested as shipped) and a fresh
-# venv with nothing but that wheel and the test tools. The type checks run
-# from typecheck/, where no source tree can stand in for the installed module
-# or its stubs.
+# The test matrix. Each interpreter gets its wheel from `make dist` (built
+# from the sdist, so the sdist is shown to build from scratch, and tested as
+# shipped) in a fresh venv with nothing but that wheel and the test tools
+# (scripts/test-python): this machine's Pythons and the Debian amd64 root's
+# 3.13, 3.14 and 3.15 run the whole suite, stubtest and mypy --strict; the
+# root's debug 3.14 runs the whole suite against a build of this tree. The
+# arm64 root runs the quick tests on the aarch64 wheels under qemu-user, in
+# the background from the start (it is made there too, on a new machine), so
+# that it overlaps the rest; its log is build/test-arm64.log.
+ROOT_PYTHONS := /usr/bin/python3.13 /usr/bin/python3.14 /usr/bin/python3.15
+ARM_LOG      := build/test-arm64.log
+
+test: export KELVANE_REQUIRE_TOOLS := 1
 test: tools debug-tools
-	@pythons=$$(scripts/find-pythons); \
-	failed=(); \
+	@failed=(); mkdir -p build; rm -f build/.dist-done; \
+	( scripts/debian-root arm64 && $(MAKE) --no-print-directory wait-dist \
+		&& for py in $(ROOT_PYTHONS); do \
+			tag=cp$$(basename $$py | tr -d python.); \
+			scripts/test-python arm64 $$py $$(ls $(DIST)/kelvane-*-$$tag-$$tag-manylinux*_aarch64.whl) quick || exit 1; \
+		done ) >$(ARM_LOG) 2>&1 & arm=$$!; \
 	$(MAKE) --no-print-directory lint || failed+=("lint"); \
-	$(MAKE) --no-print-directory dist || failed+=("dist"); \
-	while [ -d $(DIST) ] && IFS= read -r py; do \
-		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
-		venv=$(CURDIR)/$(VENVS)/py$$ver; \
-		tag=cp$${ver/./}; \
-		echo "==> testing with $$py ($$("$$py" --version 2>&1))"; \
-		if wheel=$$(ls $(DIST)/kelvane-*-$$tag-$$tag-manylinux*.whl) \
-			&& rm -rf "$$venv" && "$$py" -m venv "$$venv" \
-			&& "$$venv/bin/python" -m pip install --quiet "$$wheel[test,typecheck]" \
-			&& (cd typecheck && "$$venv/bin/python" -c 'import kelvane; print("==> testing", kelvane.__file__)') \
-			&& "$$venv/bin/python" -m pytest tests -q \
-			&& echo "==> stubtest, mypy --strict" \
-			&& (cd typecheck && "$$venv/bin/python" -m mypy.stubtest kelvane --allowlist stubtest-allowlist.txt) \
-			&& (cd typecheck && "$$venv/bin/python" -m mypy --strict --warn-unreachable --no-incremental \
-				usage.py ../examples/*.py && "$$venv/bin/python" usage.py); then :; \
-		else \
-			failed+=("$$ver"); \
-		fi; \
-	done <<<"$$pythons"; \
+	$(MAKE) --no-print-directory dist || failed+=("dist"); touch build/.dist-done; \
+	if [ -d $(DIST) ]; then \
+		while IFS= read -r py; do \
+			tag=$$("$$py" -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
+			scripts/test-python host "$$py" $$(ls $(DIST)/kelvane-*-$$tag-$$tag-manylinux*_x86_64.whl) || failed+=("$$py"); \
+		done <<<"$$(scripts/find-pythons)"; \
+		for py in $(ROOT_PYTHONS); do \
+			tag=cp$$(basename $$py | tr -d python.); \
+			scripts/test-python amd64 $$py $$(ls $(DIST)/kelvane-*-$$tag-$$tag-manylinux*_x86_64.whl) || failed+=("$$py"); \
+		done; \
+	fi; \
+	scripts/test-python amd64 /usr/bin/python3.14d source || failed+=("python3.14d"); \
 	$(MAKE) --no-print-directory sanitize || failed+=("sanitize"); \
 	$(MAKE) --no-print-directory cross-core || failed+=("cross-core"); \
-	$(MAKE) --no-print-directory cibuildwheel-ids || failed+=("cibuildwheel-ids"); \
+	$(MAKE) --no-print-directory cibuildwheel-check || failed+=("cibuildwheel-check"); \
+	echo "==> waiting for the arm64 tests ($(ARM_LOG))"; \
+	if wait $$arm; then grep -h '^==> Python' $(ARM_LOG); else tail -n 40 $(ARM_LOG); failed+=("arm64"); fi; \
 	if [ $${#failed[@]} -ne 0 ]; then \
 		echo "==> FAILED: $${failed[*]}" >&2; \
 		exit 1; \
 	fi
+
+# The arm64 tests wait for make test's `make dist` to finish, or fail.
+.PHONY: wait-dist
+wait-dist:
+	@while [ ! -e build/.dist-done ]; do sleep 5; done
 
 # The sanitizer runtime must come first among the interpreter's libraries, and
 # libstdc++ must be there before it starts, or its C++ exception interceptor
@@ -261,50 +281,67 @@ compile_commands.json:
 # extension go into their own venv and build tree, apart from the test venvs.
 BENCH_VENV := $(VENVS)/bench
 BENCH_OUT  := build/bench
-
-.PHONY: bench
-bench:
-	@pythons=$(or $(PYTHON),$$(scripts/find-pythons)); \
-	while IFS= read -r py; do \
-		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
-		out=$(BENCH_OUT)/py$$ver; \
-		venv=$(BENCH_VENV)-py$$ver; \
-		echo "==> bench with $$py ($$("$$py" --version 2>&1))"; \
-		scripts/ensure-venv "$$py" $$venv; \
-		$$venv/bin/python -m pip install --quiet pyperf==2.11.0; \
-		$$venv/bin/python -m pip install --quiet --config-settings=build-dir=$$out/{wheel_tag} \
-			$(call cmake_defs,OFF) .; \
-		$$venv/bin/python bench/build_floor.py $$out/floor; \
-		$$venv/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
-			$(if $(QUICK),--quick,--readme docs/performance.md); \
-	done <<<"$$pythons"
-
-# Instructions per call of each manylinux wheel against the GCC development
-# build (`pip install .`, as make bench builds it), both on the wheel's Python,
-# in venvs of their own; dist/ is rebuilt first, so the wheels are current.
-BENCH_WHEEL_OUT := build/bench-wheel
-
-.PHONY: bench-wheel
-bench-wheel: dist
+# The x86_64 Pythons of the test matrix: this machine's, then the Debian
+# amd64 root's that it lacks. Each runs the one-Python target where it lives.
+ROOT_BENCH_PYTHONS := /usr/bin/python3.14 /usr/bin/python3.15
+define each_bench_python
 	@status=0; \
 	while IFS= read -r py; do \
-		ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
-		tag=cp$${ver/./}; \
-		dev=$(VENVS)/bench-dev-py$$ver; \
-		wheel=$(VENVS)/bench-wheel-py$$ver; \
-		echo "==> bench-wheel with $$py ($$("$$py" --version 2>&1))"; \
-		for venv in $$dev $$wheel; do \
-			scripts/ensure-venv "$$py" $$venv; \
-			$$venv/bin/python -m pip install --quiet pyperf==2.11.0; \
+		$(MAKE) --no-print-directory $(1) BENCH_PY="$$py" || status=1; \
+	done <<<"$(or $(PYTHON),$$(scripts/find-pythons))"; \
+	if [ -z "$(PYTHON)" ]; then \
+		scripts/debian-root amd64; \
+		for py in $(ROOT_BENCH_PYTHONS); do \
+			scripts/in-root amd64 $(MAKE) --no-print-directory $(1) BENCH_PY="$$py" || status=1; \
 		done; \
-		$$dev/bin/python -m pip install --quiet --config-settings=build-dir=$(BENCH_WHEEL_OUT)/gcc-{wheel_tag} \
-			$(call cmake_defs,OFF) .; \
-		$$wheel/bin/python -m pip install --quiet --force-reinstall --no-deps \
-			$(DIST)/kelvane-*-$$tag-$$tag-manylinux*.whl; \
-		$$wheel/bin/python bench/compare.py $$dev/bin/python $$wheel/bin/python --names dev wheel \
-			--json $(BENCH_WHEEL_OUT)/py$$ver.json || status=1; \
-	done <<<"$$(scripts/find-pythons)"; \
+	fi; \
 	exit $$status
+endef
+
+.PHONY: bench bench-one bench-wheel bench-wheel-one
+bench:
+	$(call each_bench_python,bench-one)
+
+bench-one:
+	@py=$(BENCH_PY); \
+	ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+	out=$(BENCH_OUT)/py$$ver; \
+	venv=$(BENCH_VENV)-py$$ver; \
+	echo "==> bench with $$py ($$("$$py" --version 2>&1))"; \
+	scripts/ensure-venv "$$py" $$venv; \
+	$$venv/bin/python -m pip install --quiet pyperf==2.11.0; \
+	$$venv/bin/python -m pip install --quiet --config-settings=build-dir=$$out/{wheel_tag} \
+		$(call cmake_defs,OFF) .; \
+	$$venv/bin/python bench/build_floor.py $$out/floor; \
+	$$venv/bin/python bench/run.py --floor-dir $$out/floor --out $$out \
+		$(if $(QUICK),--quick,--readme docs/performance.md)
+
+# Instructions per call of each x86_64 manylinux wheel against the GCC
+# development build (`pip install .`, as make bench builds it), both on the
+# wheel's Python, in venvs of their own; dist/ is rebuilt first, so the wheels
+# are current.
+BENCH_WHEEL_OUT := build/bench-wheel
+
+bench-wheel: dist
+	$(call each_bench_python,bench-wheel-one)
+
+bench-wheel-one:
+	@py=$(BENCH_PY); \
+	ver=$$("$$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+	tag=cp$${ver/./}; \
+	dev=$(VENVS)/bench-dev-py$$ver; \
+	wheel=$(VENVS)/bench-wheel-py$$ver; \
+	echo "==> bench-wheel with $$py ($$("$$py" --version 2>&1))"; \
+	for venv in $$dev $$wheel; do \
+		scripts/ensure-venv "$$py" $$venv; \
+		$$venv/bin/python -m pip install --quiet pyperf==2.11.0; \
+	done; \
+	$$dev/bin/python -m pip install --quiet --config-settings=build-dir=$(BENCH_WHEEL_OUT)/gcc-{wheel_tag} \
+		$(call cmake_defs,OFF) .; \
+	$$wheel/bin/python -m pip install --quiet --force-reinstall --no-deps \
+		$(DIST)/kelvane-*-$$tag-$$tag-manylinux*_x86_64.whl; \
+	$$wheel/bin/python bench/compare.py $$dev/bin/python $$wheel/bin/python --names dev wheel \
+		--json $(BENCH_WHEEL_OUT)/py$$ver.json
 
 clean:
 	rm -rf $(VENVS) build _skbuild dist .pytest_cache .hypothesis compile_commands.json
