@@ -246,7 +246,8 @@ debug-tools:
 	if [ -n "$$missing" ]; then \
 		if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
 			echo "==> installing" $$missing; \
-			apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+			flock /var/lock/kelvane-apt.lock bash -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+				apt-get install -y -qq -o DPkg::Lock::Timeout=600 "$$@"' apt $$missing >/dev/null; \
 		else \
 			echo "==> missing:" $$missing "(the memcheck test and crash triage need them)" >&2; \
 		fi; \
