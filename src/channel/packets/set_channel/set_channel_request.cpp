@@ -1,5 +1,5 @@
 #include "channel/channel_config.hpp"
-#include "hal/common/src/packets/mod.hpp"
+#include "hal/common/src/packets/commands.hpp"
 #include "module/convert.hpp"
 #include "module/functions.hpp"
 #include "module/kelvane.hpp"
@@ -18,7 +18,8 @@ constexpr py::ParamTable params = py::make_params(
         // A snapshot: later changes to the object do not reach this packet.
         const channel::ChannelConfigRecord config = py::convert_param(params, 1, bound, channel::snapshot_config);
         const std::uint32_t id = py::convert_param(params, 2, bound, py::to_u32);
-        return py::packet_to_bytes(packets::encode_frame(packets::CommandRecord{id, config}, c_number));
+        return py::packet_to_bytes(
+            packets::encode_frame(packets::Command{id, packets::SetChannelPayload{config}}, c_number));
     });
 }
 

@@ -1,4 +1,4 @@
-#include "hal/common/src/packets/mod.hpp"
+#include "hal/common/src/packets/commands.hpp"
 #include "module/convert.hpp"
 #include "module/functions.hpp"
 #include "module/kelvane.hpp"
@@ -18,7 +18,7 @@ constexpr py::ParamTable params =
         const std::uint64_t c_number = py::convert_param(params, 0, bound, py::to_u64);
         const float temperature = py::convert_param(params, 1, bound, py::to_f32);
         const std::uint32_t id = py::convert_param(params, 2, bound, py::to_u32);
-        const packets::CommandRecord record{id, packets::SetTemperaturePayload{temperature}};
+        const packets::Command record{id, packets::SetTemperaturePayload{temperature}};
         return py::packet_to_bytes(packets::encode_frame(record, c_number));
     });
 }

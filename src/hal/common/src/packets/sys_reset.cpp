@@ -1,4 +1,4 @@
-#include "hal/common/src/packets/reset.hpp"
+#include "hal/common/src/packets/commands.hpp"
 #include "module/convert.hpp"
 #include "module/functions.hpp"
 #include "module/kelvane.hpp"
