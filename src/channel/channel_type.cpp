@@ -11,15 +11,6 @@ namespace {
 using py::guard;
 using py::Ref;
 
-// Only the variant classes carry a value; the base class adds nothing to
-// `object`. The layouts differing is what makes the interpreter refuse
-// `__class__` assignment between any two classes of the family, so an
-// object's class is always its tag.
-struct ChannelTypeObject {
-    PyObject_HEAD
-    ChannelTypeValue value;
-};
-
 ChannelTypeValue& value_of(PyObject* self) { return reinterpret_cast<ChannelTypeObject*>(self)->value; }
 
 SensorFamily family_of(ChannelKind kind) { return kind == ChannelKind::Rtd ? SensorFamily::Rtd : SensorFamily::Tc; }
@@ -138,17 +129,7 @@ ChannelTypeClasses make_channel_type_classes() {
     return classes;
 }
 
-// Instances of the base class or of a subclass made in Python carry no value;
-// they exist only where Python code has replaced ChannelType's constructor,
-// and are refused like any other object.
-ChannelTypeValue channel_type_from_object(PyObject* obj) {
-    const PyTypeObject* type = Py_TYPE(obj);
-    const auto& variant_classes = py::state().variant_classes;
-    if (type != variant_classes[1] && type != variant_classes[2] && type != variant_classes[0]) {
-        py::raise_wrong_type(obj, "ChannelType");
-    }
-    return value_of(obj);
-}
+void refuse_channel_type(PyObject* obj) { py::raise_wrong_type(obj, "ChannelType"); }
 
 PyObject* channel_type_to_object(ChannelTypeValue value) {
     const auto kind = static_cast<std::size_t>(value.kind);
