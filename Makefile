@@ -10,6 +10,8 @@
 # make dist   the release into dist/: the sdist and, for each Python >= 3.12,
 #             a manylinux2014 wheel built from it with zig, checked with
 #             auditwheel and twine (scripts/dist); all or nothing
+# make core-test  the packet core alone (no Python), built natively and run:
+#             fails if a worked example comes out wrong (scripts/core-test)
 # make cross-core  the packet core alone, built for aarch64 and s390x (big-
 #             endian) and run under qemu-user, against the native build's
 #             packets (scripts/cross-core; installs its tools when root)
@@ -97,10 +99,13 @@ check:
 		--config-settings=build-dir=build/check-{wheel_tag} $(call cmake_defs,$(or $(WERROR),ON)) '.[test,serial]'; \
 	KELVANE_FUZZ_SCALE=$(CHECK_FUZZ_SCALE) $(CHECK_VENV)/bin/python -m pytest tests -q -m 'not slow'
 
-.PHONY: dist cross-core cibuildwheel-ids
+.PHONY: dist core-test cross-core cibuildwheel-ids
 
 dist:
 	@WERROR=$(or $(WERROR),ON) scripts/dist $(DIST)
+
+core-test:
+	@scripts/core-test
 
 cross-core:
 	@scripts/cross-core
