@@ -11,7 +11,8 @@
 #             a manylinux2014 wheel built from it with zig, checked with
 #             auditwheel and twine (scripts/dist); all or nothing
 # make core-test  the packet core alone (no Python), built natively and run:
-#             fails if a worked example comes out wrong (scripts/core-test)
+#             fails if a worked example comes out wrong, or if a payload kind
+#             without its command code or encoder compiles (scripts/core-test)
 # make cross-core  the packet core alone, built for aarch64 and s390x (big-
 #             endian) and run under qemu-user, against the native build's
 #             packets (scripts/cross-core; installs its tools when root)
