@@ -31,8 +31,7 @@ PyObject* make_config(PyTypeObject* type, ChannelTypeValue channel_type, float m
     return reinterpret_cast<PyObject*>(self);
 }
 
-// Getters and setters share one shape: read or write one field of the record
-// under the matching borrow.
+// The new object a getter returns for a field's value.
 template <auto Field>
 struct Attribute;
 
@@ -46,6 +45,8 @@ struct Attribute<Field> {
     static PyObject* to_python(ChannelTypeValue value) { return channel_type_to_object(value); }
 };
 
+// Getters and setters read or write one field of the record under the
+// matching borrow.
 template <auto Field>
 PyObject* get_field(PyObject* self, void*) {
     return guard([&] {
