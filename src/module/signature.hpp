@@ -27,6 +27,11 @@ struct Param {
     Convert convert;
 };
 
+// Spelled out for compilers without deduction for aggregates; a function
+// given as the conversion is kept as its pointer.
+template <class Convert>
+Param(const char*, Convert) -> Param<Convert>;
+
 template <class... Converts>
 struct Signature {
     ParamTable table;
