@@ -98,7 +98,7 @@ PyTypeObject* make_channel_config_class() {
         {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance)},
         {0, nullptr},
     };
-    PyType_Spec spec{py::spec_name<kSignature>.data(), sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec{py::type_name<kSignature>.data(), sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
     PyTypeObject* type = py::new_class(spec);
     py::enable_vectorcall<kSignature, make_config>(type);
     return type;

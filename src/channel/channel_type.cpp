@@ -85,7 +85,7 @@ Ref make_variant(PyTypeObject* base, PyGetSetDef* getset) {
         {getset ? Py_tp_getset : 0, getset},
         {0, nullptr},
     };
-    PyType_Spec spec{py::spec_name<Sig>.data(), sizeof(ChannelTypeObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec{py::type_name<Sig>.data(), sizeof(ChannelTypeObject), 0, Py_TPFLAGS_DEFAULT, slots};
     Ref type = Ref::steal(reinterpret_cast<PyObject*>(py::new_class(spec, base)));
     py::enable_vectorcall<Sig, Make>(reinterpret_cast<PyTypeObject*>(type.get()));
     py::init_class_attributes(params.class_name, [&] {

@@ -82,10 +82,10 @@ void enable_vectorcall(PyTypeObject* type) {
     type->tp_vectorcall = &construct_vectorcall<Sig, Make>;
 }
 
-// The name PyType_Spec takes for the class `Sig` constructs: the classes
-// belong to no module, so to builtins.
+// The full name of the class `Sig` constructs, as its type is made with:
+// the classes belong to no module, so to builtins.
 template <const auto& Sig>
-inline constexpr auto spec_name = [] {
+inline constexpr auto type_name = [] {
     constexpr const char* prefix = "builtins.";
     constexpr std::size_t prefix_length = std::char_traits<char>::length(prefix);
     std::array<char, prefix_length + std::char_traits<char>::length(Sig.table.class_name) + 1> name{};
