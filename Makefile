@@ -11,7 +11,8 @@
 #             root's 3.13, 3.14 and 3.15; the whole suite on the root's debug
 #             3.14 against a build of the tree; the quick tests on the aarch64
 #             wheels in the arm64 root under qemu-user (in the background);
-#             then `make sanitize`, `make cross-core`, `make cibuildwheel-check`
+#             then `make sanitize`, `make core-test`, `make cross-core`,
+#             `make cibuildwheel-check`
 # make dist   the release into dist/: the sdist and, for CPython 3.12 to 3.15,
 #             a manylinux2014 wheel each for x86_64 and aarch64, built from it
 #             with zig, checked with auditwheel and twine (scripts/dist); all
@@ -20,6 +21,10 @@
 #             and 3.15 for amd64 and arm64 (scripts/debian-root), made once
 #             per machine outside the clone; `make test` and `make dist` make
 #             what they need themselves
+# make core-test  the packet core alone (no Python), built natively and run:
+#             fails if a worked example comes out wrong, or if a payload kind
+#             without its command code or encoder compiles (scripts/core-test);
+#             part of `check` and `test`
 # make cross-core  the packet core alone, built for aarch64 and s390x (big-
 #             endian) and run under qemu-user, against the native build's
 #             packets (scripts/cross-core; installs its tools when root)
@@ -102,16 +107,20 @@ CHECK_FUZZ_SCALE := 0.25
 check:
 	@py=$$(scripts/find-pythons | tail -n 1); \
 	echo "==> check with $$py ($$("$$py" --version 2>&1))"; \
+	scripts/core-test; \
 	scripts/ensure-venv "$$py" $(CHECK_VENV); \
 	$(CHECK_VENV)/bin/python scripts/install-build-deps; \
 	$(CHECK_VENV)/bin/python -m pip install --quiet --no-build-isolation \
 		--config-settings=build-dir=build/check-{wheel_tag} $(call cmake_defs,$(or $(WERROR),ON)) '.[test,serial]'; \
 	KELVANE_FUZZ_SCALE=$(CHECK_FUZZ_SCALE) $(CHECK_VENV)/bin/python -m pytest tests -q -m 'not slow'
 
-.PHONY: dist cross-core roots
+.PHONY: dist core-test cross-core roots
 
 dist:
 	@WERROR=$(or $(WERROR),ON) scripts/dist $(DIST)
+
+core-test:
+	@scripts/core-test
 
 cross-core:
 	@scripts/cross-core
@@ -186,6 +195,7 @@ test: tools debug-tools
 	fi; \
 	scripts/test-python amd64 /usr/bin/python3.14d source || failed+=("python3.14d"); \
 	$(MAKE) --no-print-directory sanitize || failed+=("sanitize"); \
+	$(MAKE) --no-print-directory core-test || failed+=("core-test"); \
 	$(MAKE) --no-print-directory cross-core || failed+=("cross-core"); \
 	$(MAKE) --no-print-directory cibuildwheel-check || failed+=("cibuildwheel-check"); \
 	echo "==> waiting for the arm64 tests ($(ARM_LOG))"; \

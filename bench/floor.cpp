@@ -6,7 +6,9 @@
 // and the borrow state. Built by `make bench` only; never installed.
 //
 // Built twice. As kelvane_floor, classes take `Class(...)` through a
-// vectorcall entry and keyword binding counts what it filled. With
+// vectorcall entry (ChannelConfig's and ChannelType.RTD's written by hand for
+// the class, with the checks kelvane's make) and keyword binding counts what
+// it filled. With
 // KELVANE_OLD_FLOOR defined, as kelvane_old_floor: the floor as it was before
 // that, classes called through tp_new (an argument tuple and dict per call)
 // and keyword binding with a second pass over the slots.
@@ -284,6 +286,84 @@ PyObject* construct_vectorcall(PyObject* type, PyObject* const* args, std::size_
     return bound ? M(reinterpret_cast<PyTypeObject*>(type), bound) : bad_arguments();
 }
 
+// The constructors as one would write them by hand for these two classes
+// alone, making the checks kelvane's make: the class's own __new__ and
+// __init__ still in place (a Python-replaced one goes through the type's
+// ordinary call), the argument count, the exact sensor or variant class.
+// Only positional calls take the short way; the rest bind through tp_new.
+PyObject* call_type(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
+    PyObject* tuple = PyTuple_New(given);
+    if (!tuple) return nullptr;
+    for (Py_ssize_t i = 0; i < given; ++i) PyTuple_SET_ITEM(tuple, i, Py_NewRef(args[i]));
+    PyObject* kwargs = nullptr;
+    if (kwnames) {
+        kwargs = PyDict_New();
+        for (Py_ssize_t k = 0; kwargs && k < PyTuple_GET_SIZE(kwnames); ++k) {
+            if (PyDict_SetItem(kwargs, PyTuple_GET_ITEM(kwnames, k), args[given + k]) < 0) Py_CLEAR(kwargs);
+        }
+        if (!kwargs) {
+            Py_DECREF(tuple);
+            return nullptr;
+        }
+    }
+    PyObject* result = PyType_Type.tp_call(type, tuple, kwargs);
+    Py_DECREF(tuple);
+    Py_XDECREF(kwargs);
+    return result;
+}
+
+template <newfunc New>
+bool own_slots(PyTypeObject* type) {
+    return type->tp_new == New && type->tp_init == PyBaseObject_Type.tp_init;
+}
+
+PyObject* new_rtd(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+PyObject* new_config(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
+PyObject* rtd_vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    auto* type = reinterpret_cast<PyTypeObject*>(callable);
+    if (kwnames || PyVectorcall_NARGS(nargsf) != 1 || !own_slots<new_rtd>(type)) {
+        return call_type(callable, args, nargsf, kwnames);
+    }
+    PyObject* sensor = args[0];
+    if (!PyObject_TypeCheck(sensor, sensor_types[0])) return bad_arguments();
+    auto* self = reinterpret_cast<ChannelTypeObject*>(PyType_GenericAlloc(type, 0));
+    if (!self) return nullptr;
+    self->kind = 1;
+    self->sensor = reinterpret_cast<SensorObject*>(sensor)->value;
+    return reinterpret_cast<PyObject*>(self);
+}
+
+[[maybe_unused]] PyObject* config_vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    auto* type = reinterpret_cast<PyTypeObject*>(callable);
+    if (kwnames || PyVectorcall_NARGS(nargsf) != 5 || !own_slots<new_config>(type)) {
+        return call_type(callable, args, nargsf, kwnames);
+    }
+    PyTypeObject* variant = Py_TYPE(args[0]);
+    if (variant != variant_types[1] && variant != variant_types[2] && variant != variant_types[0]) {
+        return bad_arguments();
+    }
+    float floats[4];
+    for (int i = 0; i < 4; ++i) {
+        if (!to_f32(args[i + 1], floats[i])) return nullptr;
+    }
+    auto* self = reinterpret_cast<ConfigObject*>(PyType_GenericAlloc(type, 0));
+    if (!self) return nullptr;
+    const auto* channel_type = reinterpret_cast<ChannelTypeObject*>(args[0]);
+    self->record.kind = channel_type->kind;
+    self->record.sensor = channel_type->sensor;
+    std::memcpy(self->record.floats, floats, sizeof floats);
+    return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* new_rtd(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return construct_new<variant_names, variant_make<1>>(type, args, kwargs);
+}
+PyObject* new_config(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return construct_new<config_names, config_make>(type, args, kwargs);
+}
+
 PyObject* config_get_channel_type(PyObject* self, void*) {
     const Record& config = reinterpret_cast<ConfigObject*>(self)->record;
     return new_variant(variant_types[config.kind], config.kind, config.sensor);
@@ -375,8 +455,7 @@ bool make_types(PyObject* module) {
         {"kelvane_floor.ChannelType_None", "None",
          reinterpret_cast<void*>(construct_new<none_names, variant_none_make>),
          construct_vectorcall<none_names, variant_none_make>, nullptr},
-        {"kelvane_floor.ChannelType_RTD", "RTD", reinterpret_cast<void*>(construct_new<variant_names, variant_make<1>>),
-         construct_vectorcall<variant_names, variant_make<1>>, rtd_getset},
+        {"kelvane_floor.ChannelType_RTD", "RTD", reinterpret_cast<void*>(new_rtd), rtd_vectorcall, rtd_getset},
         {"kelvane_floor.ChannelType_TC", "TC", reinterpret_cast<void*>(construct_new<variant_names, variant_make<2>>),
          construct_vectorcall<variant_names, variant_make<2>>, tc_getset},
     };
@@ -401,7 +480,7 @@ bool make_types(PyObject* module) {
     }
 
     PyType_Slot config_slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(construct_new<config_names, config_make>)},
+        {Py_tp_new, reinterpret_cast<void*>(new_config)},
         {Py_tp_getset, config_getset},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
         {0, nullptr},
@@ -410,7 +489,7 @@ bool make_types(PyObject* module) {
                             nullptr);
     if (!config_type) return false;
 #ifndef KELVANE_OLD_FLOOR
-    config_type->tp_vectorcall = construct_vectorcall<config_names, config_make>;
+    config_type->tp_vectorcall = config_vectorcall;
 #endif
 
     PyObject* types[] = {reinterpret_cast<PyObject*>(config_type), reinterpret_cast<PyObject*>(channel_type_base),

@@ -18,17 +18,10 @@ import ctypes
 import struct
 from dataclasses import dataclass
 
+from helpers import CONFIG_FIELDS, FLOAT_FIELDS, ChannelType_None, ChannelType_RTD, ChannelType_TC
+
 import kelvane
 from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
-
-ChannelType_None = getattr(ChannelType, "None")
-ChannelType_RTD = ChannelType.RTD
-ChannelType_TC = ChannelType.TC
-
-RTD_MEMBERS = ("PT100", "PT500", "PT1000", "Cu10", "Cu50", "Cu100", "Ni100", "Ni120", "Ni1000")
-TC_MEMBERS = ("E", "J", "K", "N", "R", "S", "T", "B")
-FLOAT_FIELDS = ("max_resistance", "min_resistance", "shunt_resistance", "r_ain0")
-CONFIG_FIELDS = ("channel_type",) + FLOAT_FIELDS
 
 KIND_NONE, KIND_RTD, KIND_TC = 0, 1, 2
 VARIANT_CLASSES = {KIND_NONE: ChannelType_None, KIND_RTD: ChannelType_RTD, KIND_TC: ChannelType_TC}

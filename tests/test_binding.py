@@ -5,22 +5,12 @@ import operator
 import pickle
 import struct
 
+import model
 import pytest
-from conftest import (
-    ChannelConfig,
-    ChannelType,
-    ChannelType_None,
-    Index,
-    RTDType,
-    TCType,
-    check_raises,
-    double_error,
-    expected_failure,
-    long_error,
-    u64_error,
-)
+from helpers import ChannelType_None, Index, check_raises, error_of, expected_failure
 
 from kelvane import set_channel_request, set_temperature_request
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
 
 X = object()  # never converted: binding fails first
 SCR = "set_channel_request()"
@@ -196,7 +186,7 @@ FLOAT_BAD = [
 
 @pytest.mark.parametrize("value", U64_BAD, ids=repr)
 def test_c_number_conversion_errors(value, cfg_rtd):
-    etype, message = expected_failure("c_number", u64_error(value))
+    etype, message = expected_failure("c_number", error_of(model.to_u64, value))
     for call in (lambda: set_channel_request(value, cfg_rtd, 1), lambda: set_temperature_request(value, 1.0, 1)):
         with pytest.raises(etype) as ei:
             call()
@@ -205,7 +195,7 @@ def test_c_number_conversion_errors(value, cfg_rtd):
 
 @pytest.mark.parametrize("value", ID_BAD, ids=repr)
 def test_id_conversion_errors(value, cfg_rtd):
-    etype, message = expected_failure("id", long_error(value))
+    etype, message = expected_failure("id", error_of(model.to_u32, value))
     for call in (lambda: set_channel_request(0, cfg_rtd, value), lambda: set_temperature_request(0, 1.0, value)):
         with pytest.raises(etype) as ei:
             call()
@@ -222,7 +212,7 @@ def test_id_u32_range(value, cfg_rtd):
 
 @pytest.mark.parametrize("value", FLOAT_BAD, ids=repr)
 def test_float_conversion_errors(value):
-    err = double_error(value)
+    err = error_of(model.to_double, value)
     etype, message = expected_failure("temperature_value", err)
     with pytest.raises(etype) as ei:
         set_temperature_request(0, value, 0)

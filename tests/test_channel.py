@@ -5,35 +5,31 @@ import inspect
 import json
 import math
 import operator
-import struct
 import weakref
 
+import model
 import pytest
-from conftest import (
+from helpers import (
+    CONFIG_FIELDS,
+    FLOAT_FIELDS,
+    FLT_MAX,
     RTD_MEMBERS,
     TC_MEMBERS,
-    ChannelConfig,
-    ChannelType,
     ChannelType_None,
     ChannelType_RTD,
     ChannelType_TC,
     Index,
-    RTDType,
-    TCType,
     check_raises,
-    double_error,
+    error_of,
     expected_failure,
     run_python,
-    u64_error,
 )
 
 from kelvane import set_channel_request
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
 
 MEMBERS = [(RTDType, n, i) for i, n in enumerate(RTD_MEMBERS)] + [(TCType, n, i) for i, n in enumerate(TC_MEMBERS)]
 ALL_CLASSES = [RTDType, TCType, ChannelType, ChannelType_None, ChannelType_RTD, ChannelType_TC, ChannelConfig]
-FIELDS = ["max_resistance", "min_resistance", "shunt_resistance", "r_ain0"]
-
-FLT_MAX = struct.unpack(">f", bytes.fromhex("7f7fffff"))[0]
 HEAPTYPE, BASETYPE, IMMUTABLE, HAVE_GC = 1 << 9, 1 << 10, 1 << 8, 1 << 14
 
 
@@ -202,7 +198,7 @@ def test_subscript_out_of_range(v, idx):
 @pytest.mark.parametrize("idx", [-1, -(2**70), 2**64, 0.0, "0", None, Index(-1), Index(0.5)], ids=repr)
 @pytest.mark.parametrize("v", [ChannelType.TC(TCType.B), ChannelType_None()], ids=repr)
 def test_subscript_conversion_errors(v, idx):
-    etype, message = expected_failure("idx", u64_error(idx))
+    etype, message = expected_failure("idx", error_of(model.to_u64, idx))
     with pytest.raises(etype) as ei:
         v[idx]
     check_raises(ei, etype, message)
@@ -322,7 +318,7 @@ def test_config_construction(cfg_rtd):
     by_kw = ChannelConfig(r_ain0=1.0, shunt_resistance=2.0, min_resistance=3.0, max_resistance=4.0, channel_type=ct)
     by_pos = ChannelConfig(ct, 4.0, 3.0, 2.0, 1.0)
     for cfg in (by_kw, by_pos):
-        assert [getattr(cfg, f) for f in FIELDS] == [4.0, 3.0, 2.0, 1.0]
+        assert [getattr(cfg, f) for f in FLOAT_FIELDS] == [4.0, 3.0, 2.0, 1.0]
         assert type(cfg.channel_type) is ChannelType_TC and int(cfg.channel_type._0) == 2
     assert set_channel_request(0, by_kw, 0) == set_channel_request(0, by_pos, 0)
     assert by_kw != by_pos and by_kw == by_kw
@@ -355,7 +351,7 @@ def test_constructor_runs_an_init_put_on_the_class(monkeypatch, cls, args, kwarg
 def test_config_getters_return_fresh_objects(cfg_rtd):
     assert cfg_rtd.channel_type is not cfg_rtd.channel_type
     assert type(cfg_rtd.channel_type) is ChannelType_RTD
-    for field in FIELDS:
+    for field in FLOAT_FIELDS:
         a, b = getattr(cfg_rtd, field), getattr(cfg_rtd, field)
         assert type(a) is float and a == b and a is not b
 
@@ -392,7 +388,7 @@ class HasIndex:
 )
 def test_config_narrowing(value, stored, cfg_rtd):
     cfg = ChannelConfig(ChannelType_None(), value, value, value, value)
-    for field in FIELDS:
+    for field in FLOAT_FIELDS:
         got = getattr(cfg, field)
         assert got == stored and math.copysign(1, got) == math.copysign(1, stored)
         setattr(cfg_rtd, field, value)
@@ -406,12 +402,12 @@ def test_config_nan():
     assert math.isnan(cfg.r_ain0)
 
 
-@pytest.mark.parametrize("field", FIELDS)
+@pytest.mark.parametrize("field", FLOAT_FIELDS)
 @pytest.mark.parametrize("value", ["1", None, 10**400, [1.0]], ids=repr)
 def test_config_field_errors_keep_old_value(field, value, cfg_rtd):
-    etype, message = expected_failure(field, double_error(value))
+    etype, message = expected_failure(field, error_of(model.to_double, value))
     args = [ChannelType_None(), 1.0, 2.0, 3.0, 4.0]
-    args[1 + FIELDS.index(field)] = value
+    args[1 + FLOAT_FIELDS.index(field)] = value
     with pytest.raises(etype) as ei:
         ChannelConfig(*args)
     check_raises(ei, etype, message)
@@ -439,7 +435,7 @@ def test_config_channel_type_setter(cfg_rtd):
     assert repr(cfg_rtd.channel_type[0]) == "TCType.T"
 
 
-@pytest.mark.parametrize("field", ["channel_type", *FIELDS])
+@pytest.mark.parametrize("field", CONFIG_FIELDS)
 def test_config_delete_refused(field, cfg_rtd):
     before = set_channel_request(0, cfg_rtd, 0)
     with pytest.raises(AttributeError) as ei:

@@ -5,6 +5,7 @@ import pathlib
 import sys
 
 import pytest
+from helpers import ChannelType_None
 
 serial = pytest.importorskip("serial")
 
@@ -14,14 +15,12 @@ import configure_board as cb  # noqa: E402
 import kelvane  # noqa: E402
 from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType  # noqa: E402
 
-UNUSED = getattr(ChannelType, "None")
-
 
 def packets() -> list[bytes]:
     return [
         kelvane.set_channel_request(0, ChannelConfig(ChannelType.RTD(RTDType.Ni1000), 400.0, 18.0, 1000.0, 10.0), 1),
         kelvane.set_channel_request(239, ChannelConfig(ChannelType.TC(TCType.B), -1.5, 0.25, 2.0, 3.0), 2**32 - 1),
-        kelvane.set_channel_request(7, ChannelConfig(UNUSED(), 1.0, -40.0, 0.5, 0.0), 3),
+        kelvane.set_channel_request(7, ChannelConfig(ChannelType_None(), 1.0, -40.0, 0.5, 0.0), 3),
         kelvane.set_temperature_request(3, -12.25, 4),
         kelvane.sys_reset(),
     ]
@@ -92,7 +91,7 @@ def test_dump_flags_payloads_it_cannot_decode(command, payload, expected):
     [
         ("0=rtd:PT100:400:18:1000:10", 0, ChannelType.RTD, "RTDType.PT100", [400.0, 18.0, 1000.0, 10.0]),
         ("0x10=TC:k", 16, ChannelType.TC, "TCType.K", [0.0] * 4),
-        ("239=none:1:2:3:0.1", 239, UNUSED, None, [1.0, 2.0, 3.0, 0.10000000149011612]),
+        ("239=none:1:2:3:0.1", 239, ChannelType_None, None, [1.0, 2.0, 3.0, 0.10000000149011612]),
     ],
 )
 def test_channel_arguments(text, channel, kind, sensor, values):
@@ -207,7 +206,7 @@ def test_link_errors_end_in_one_line_and_status_1(monkeypatch, capsys, port, mes
     assert err.startswith(message) and err.count("\n") == 1
 
 
-SENT = kelvane.set_channel_request(0, ChannelConfig(UNUSED(), 0.0, 0.0, 0.0, 0.0), 1)
+SENT = kelvane.set_channel_request(0, ChannelConfig(ChannelType_None(), 0.0, 0.0, 0.0, 0.0), 1)
 
 
 @pytest.mark.parametrize(

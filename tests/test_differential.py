@@ -10,20 +10,21 @@ import struct
 
 import model
 import pytest
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
-from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, invariant, rule
-from model import (
-    ChannelConfig,
-    ChannelType,
+from helpers import (
+    CONFIG_FIELDS,
+    FLOAT_FIELDS,
+    RTD_MEMBERS,
+    TC_MEMBERS,
     ChannelType_None,
     ChannelType_RTD,
     ChannelType_TC,
-    RTDType,
-    TCType,
 )
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, invariant, rule
 
 import kelvane
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
 
 PanicException = model._panic_cls()
 
@@ -237,15 +238,13 @@ hook_results = st.one_of(
 
 
 def members():
-    return st.sampled_from(
-        [getattr(RTDType, m) for m in model.RTD_MEMBERS] + [getattr(TCType, m) for m in model.TC_MEMBERS]
-    )
+    return st.sampled_from([getattr(RTDType, m) for m in RTD_MEMBERS] + [getattr(TCType, m) for m in TC_MEMBERS])
 
 
 variant_objects = st.one_of(
     st.just(None).map(lambda _: ChannelType_None()),
-    st.sampled_from(model.RTD_MEMBERS).map(lambda m: ChannelType_RTD(getattr(RTDType, m))),
-    st.sampled_from(model.TC_MEMBERS).map(lambda m: ChannelType_TC(getattr(TCType, m))),
+    st.sampled_from(RTD_MEMBERS).map(lambda m: ChannelType_RTD(getattr(RTDType, m))),
+    st.sampled_from(TC_MEMBERS).map(lambda m: ChannelType_TC(getattr(TCType, m))),
 )
 
 oddballs = st.one_of(
@@ -478,7 +477,7 @@ def assert_variant(obj, value: model.ChannelTypeValue):
     assert len(obj) == (0 if value.kind == model.KIND_NONE else 1)
     if value.kind != model.KIND_NONE:
         member = obj._0
-        cls, names = (RTDType, model.RTD_MEMBERS) if value.kind == model.KIND_RTD else (TCType, model.TC_MEMBERS)
+        cls, names = (RTDType, RTD_MEMBERS) if value.kind == model.KIND_RTD else (TCType, TC_MEMBERS)
         assert type(member) is cls
         assert int(member) == value.sensor
         assert repr(member) == f"{cls.__name__}.{names[value.sensor]}"
@@ -486,7 +485,7 @@ def assert_variant(obj, value: model.ChannelTypeValue):
 
 def assert_config(cfg, record: model.ConfigRecord):
     assert_variant(cfg.channel_type, record.channel_type)
-    for field, bits in zip(model.FLOAT_FIELDS, record.floats, strict=True):
+    for field, bits in zip(FLOAT_FIELDS, record.floats, strict=True):
         got = getattr(cfg, field)
         assert type(got) is float
         assert model.double_bits(got) == model.f32_widened_bits(bits), (field, got)
@@ -539,7 +538,7 @@ config_values = {
 
 
 @fuzz(1200)
-@given(call_shapes(model.CONFIG_FIELDS, lambda n: config_values[n]()))
+@given(call_shapes(CONFIG_FIELDS, lambda n: config_values[n]()))
 def test_channel_config_constructor(call):
     args, kwargs = call
     got = check_call(ChannelConfig, model.new_config, args, kwargs)
@@ -574,7 +573,7 @@ class ConfigMachine(RuleBasedStateMachine):
 
     @rule(
         cfg=configs,
-        field=st.sampled_from(model.CONFIG_FIELDS),
+        field=st.sampled_from(CONFIG_FIELDS),
         value=st.one_of(variant_objects, valid_floats, anything),
         delete=st.integers(0, 9).map(lambda n: n == 0),
     )

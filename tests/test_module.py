@@ -5,9 +5,10 @@ import json
 import sys
 
 import pytest
-from conftest import ChannelConfig, ChannelType, RTDType, TCType, run_python
+from helpers import run_python
 
 import kelvane
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
 
 SUBMODULES = [
     ("kelvane.channel.packets.set_channel", "set_channel", ["ChannelConfig", "ChannelType", "RTDType", "TCType"]),

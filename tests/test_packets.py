@@ -1,26 +1,17 @@
 """Wire format of the three command packets."""
 
-import math
-import struct
 from fractions import Fraction
 
+import model
 import pytest
-from conftest import (
-    RTD_MEMBERS,
-    TC_MEMBERS,
-    ChannelConfig,
-    ChannelType,
-    ChannelType_None,
-    RTDType,
-    TCType,
-)
+from helpers import FLT_MAX, RTD_MEMBERS, TC_MEMBERS, ChannelType_None
 from hypothesis import given
 from hypothesis import strategies as st
 
 from kelvane import set_channel_request, set_temperature_request, sys_reset
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
 
 H = bytes.fromhex
-FLT_MAX = struct.unpack(">f", H("7f7fffff"))[0]
 
 
 def rtd_cfg():
@@ -157,23 +148,13 @@ def test_negative_nan_stays_nan():
     assert bits & 0x7F800000 == 0x7F800000 and bits & 0x007FFFFF
 
 
-def _f32(x):
-    """Big-endian binary32 of x as the C cast gives it (infinity past the range)."""
-    try:
-        return struct.pack(">f", x)
-    except OverflowError:
-        return struct.pack(">f", math.copysign(math.inf, x))
-
-
 @given(
     c_number=st.integers(0, 2**64 - 1),
     value=st.floats(allow_nan=False),
     id_=st.integers(0, 2**32 - 1),
 )
 def test_temperature_packet_property(c_number, value, id_):
-    assert set_temperature_request(c_number, value, id_) == (
-        struct.pack(">BIBI", (c_number + 16) % 256, 9, 0xF0, id_) + _f32(value)
-    )
+    assert set_temperature_request(c_number, value, id_) == model.set_temperature_request((c_number, value, id_), {})
 
 
 @given(
@@ -182,8 +163,9 @@ def test_temperature_packet_property(c_number, value, id_):
 )
 def test_channel_packet_property(c_number, values):
     cfg = ChannelConfig(ChannelType.TC(TCType.B), *values)
-    assert set_channel_request(c_number, cfg, 5) == (
-        struct.pack(">BIBIBB", (c_number + 16) % 256, 23, 0, 5, 2, 7) + b"".join(_f32(v) for v in values)
+    record = model.ConfigRecord(model.ChannelTypeValue(model.KIND_TC, 7), [model.f32_bits(v) for v in values])
+    assert set_channel_request(c_number, cfg, 5) == model.frame(
+        c_number, model.CODE_SET_CHANNEL, 5, model.config_payload(record)
     )
 
 

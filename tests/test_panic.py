@@ -4,7 +4,7 @@ import json
 import textwrap
 
 import pytest
-from conftest import run_python
+from helpers import run_python
 
 PANIC = "pyo3_runtime.PanicException: Python API call failed"
 NOMEM = "builtins.MemoryError: "

@@ -9,12 +9,13 @@ declaration order and v - 1 for the rest; a packet holding anything else
 mixes states or is corrupt.
 """
 
-import struct
 import sys
 import threading
 import time
 
+import model
 import pytest
+from helpers import RTD_MEMBERS, TC_MEMBERS, ChannelType_None
 
 import kelvane
 from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
@@ -25,8 +26,6 @@ DURATION = 2.0
 CONFIGS = 3
 READERS = 4
 
-RTD_MEMBERS = ["PT100", "PT500", "PT1000", "Cu10", "Cu50", "Cu100", "Ni100", "Ni120", "Ni1000"]
-TC_MEMBERS = ["E", "J", "K", "N", "R", "S", "T", "B"]
 # Channel types by version, cycling: None, the RTD members, the TC members.
 CYCLE = [(0, 0)] + [(1, i) for i in range(len(RTD_MEMBERS))] + [(2, i) for i in range(len(TC_MEMBERS))]
 
@@ -34,7 +33,7 @@ CYCLE = [(0, 0)] + [(1, i) for i in range(len(RTD_MEMBERS))] + [(2, i) for i in 
 def channel_type_for(v):
     kind, sensor = CYCLE[v % len(CYCLE)]
     if kind == 0:
-        return getattr(ChannelType, "None")()
+        return ChannelType_None()
     if kind == 1:
         return ChannelType.RTD(getattr(RTDType, RTD_MEMBERS[sensor]))
     return ChannelType.TC(getattr(TCType, TC_MEMBERS[sensor]))
@@ -53,19 +52,14 @@ class SlowIndex:
 
 
 def decode(packet, c_number, id_):
-    """(channel type code, [four float versions]) from a set-channel packet."""
-    assert packet[0] == (c_number + 0x10) % 256
-    body_length = int.from_bytes(packet[1:5], "big")
-    assert len(packet) == body_length + 5
-    assert packet[5] == 0x00 and int.from_bytes(packet[6:10], "big") == id_
+    """(channel type code, [four float versions]) from a set-channel packet,
+    which must be the model's encoding of them."""
     kind = packet[10]
-    if kind == 0:
-        assert body_length == 22
-        sensor, floats = 0, packet[11:]
-    else:
-        assert kind in (1, 2) and body_length == 23
-        sensor, floats = packet[11], packet[12:]
-    values = struct.unpack(">4f", floats)
+    sensor = packet[11] if kind else 0
+    bits = [int.from_bytes(packet[at : at + 4], "big") for at in range(len(packet) - 16, len(packet), 4)]
+    record = model.ConfigRecord(model.ChannelTypeValue(kind, sensor), bits)
+    assert packet == model.frame(c_number, model.CODE_SET_CHANNEL, id_, model.config_payload(record))
+    values = [model.bits_double(model.f32_widened_bits(b)) for b in bits]
     assert all(v == int(v) for v in values), values
     return CYCLE.index((kind, sensor)), [int(v) for v in values]
 

@@ -13,39 +13,40 @@ using py::guard;
 
 ChannelConfigObject* as_config(PyObject* self) { return reinterpret_cast<ChannelConfigObject*>(self); }
 
-constexpr py::ParamTable kConfigParams =
-    py::make_params("__new__", "ChannelConfig", py::detail::module_state.names.channel_config,
-                    {"channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0"});
+// The five fields: the constructor's parameters, in order, and the
+// attributes, whose setters convert and name a value as the constructor does.
+constexpr py::Param kChannelType{"channel_type", channel_type_from_object};
+constexpr py::Param kMaxResistance{"max_resistance", py::to_f32};
+constexpr py::Param kMinResistance{"min_resistance", py::to_f32};
+constexpr py::Param kShuntResistance{"shunt_resistance", py::to_f32};
+constexpr py::Param kRAin0{"r_ain0", py::to_f32};
 
-PyObject* make_config(PyTypeObject* type, py::BoundArgs& bound) {
-    ChannelConfigRecord record;
-    record.channel_type = py::convert_param(kConfigParams, 0, bound, channel_type_from_object);
-    record.max_resistance = py::convert_param(kConfigParams, 1, bound, py::to_f32);
-    record.min_resistance = py::convert_param(kConfigParams, 2, bound, py::to_f32);
-    record.shunt_resistance = py::convert_param(kConfigParams, 3, bound, py::to_f32);
-    record.r_ain0 = py::convert_param(kConfigParams, 4, bound, py::to_f32);
+constexpr auto kSignature = py::constructor("ChannelConfig", &py::detail::module_state.names.channel_config,
+                                            kChannelType, kMaxResistance, kMinResistance, kShuntResistance, kRAin0);
+
+PyObject* make_config(PyTypeObject* type, ChannelTypeValue channel_type, float max_resistance, float min_resistance,
+                      float shunt_resistance, float r_ain0) {
     auto* self = py::allocate<ChannelConfigObject>(type);  // zero-filled: the borrow flag is idle
-    self->record = record;
+    self->record = {channel_type, max_resistance, min_resistance, shunt_resistance, r_ain0};
     return reinterpret_cast<PyObject*>(self);
 }
 
-// Getters and setters share one shape: read or write one field of the record
-// under the matching borrow.
+// The new object a getter returns for a field's value.
 template <auto Field>
 struct Attribute;
 
 template <float ChannelConfigRecord::* Field>
 struct Attribute<Field> {
     static PyObject* to_python(float value) { return py::checked(PyFloat_FromDouble(value)).release(); }
-    static constexpr const auto& from_python = py::to_f32;
 };
 
 template <ChannelTypeValue ChannelConfigRecord::* Field>
 struct Attribute<Field> {
     static PyObject* to_python(ChannelTypeValue value) { return channel_type_to_object(value); }
-    static constexpr auto from_python = channel_type_from_object;
 };
 
+// Getters and setters read or write one field of the record under the
+// matching borrow.
 template <auto Field>
 PyObject* get_field(PyObject* self, void*) {
     return guard([&] {
@@ -58,13 +59,12 @@ PyObject* get_field(PyObject* self, void*) {
     });
 }
 
-template <auto Field>
-int set_field(PyObject* self, PyObject* value, void* closure) {
+template <auto Field, const auto& Param>
+int set_field(PyObject* self, PyObject* value, void*) {
     return guard([&] {
         if (!value) py::raise(PyExc_AttributeError, "can't delete attribute");
-        const auto& params = *static_cast<const py::ParamTable*>(closure);
         py::BoundArgs bound(self, value);
-        const auto converted = py::convert_param(params, 0, bound, Attribute<Field>::from_python);
+        const auto converted = py::convert_operand(Param, bound);
         auto* config = as_config(self);
         ExclusiveBorrow borrow(config->borrow);
         config->record.*Field = converted;
@@ -72,41 +72,35 @@ int set_field(PyObject* self, PyObject* value, void* closure) {
     });
 }
 
-// The setter names the value it was given after the attribute.
-template <auto Field>
-constexpr PyGetSetDef attribute(const py::ParamTable& params) {
-    return {params.names[0], &get_field<Field>, &set_field<Field>, nullptr, const_cast<py::ParamTable*>(&params)};
+// The attribute is named after its parameter, and so is a value it refuses.
+template <auto Field, const auto& Param>
+constexpr PyGetSetDef attribute() {
+    return {Param.name, &get_field<Field>, &set_field<Field, Param>, nullptr, nullptr};
 }
 
-constexpr py::ParamTable kFieldParams[] = {
-    py::operand_params("channel_type"),     py::operand_params("max_resistance"), py::operand_params("min_resistance"),
-    py::operand_params("shunt_resistance"), py::operand_params("r_ain0"),
-};
-
 PyGetSetDef config_getset[] = {
-    attribute<&ChannelConfigRecord::channel_type>(kFieldParams[0]),
-    attribute<&ChannelConfigRecord::max_resistance>(kFieldParams[1]),
-    attribute<&ChannelConfigRecord::min_resistance>(kFieldParams[2]),
-    attribute<&ChannelConfigRecord::shunt_resistance>(kFieldParams[3]),
-    attribute<&ChannelConfigRecord::r_ain0>(kFieldParams[4]),
+    attribute<&ChannelConfigRecord::channel_type, kChannelType>(),
+    attribute<&ChannelConfigRecord::max_resistance, kMaxResistance>(),
+    attribute<&ChannelConfigRecord::min_resistance, kMinResistance>(),
+    attribute<&ChannelConfigRecord::shunt_resistance, kShuntResistance>(),
+    attribute<&ChannelConfigRecord::r_ain0, kRAin0>(),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 }  // namespace
 
 PyTypeObject* make_channel_config_class() {
-    py::prepare_params(kConfigParams);
+    py::prepare_params(kSignature.table);
     PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(&py::construct<kConfigParams, make_config>)},
-        {Py_tp_doc, const_cast<char*>("ChannelConfig(channel_type, max_resistance, min_resistance, "
-                                      "shunt_resistance, r_ain0)\n--\n\n")},
+        {Py_tp_new, reinterpret_cast<void*>(&py::construct<kSignature, make_config>)},
+        {Py_tp_doc, const_cast<char*>(py::text_signature<kSignature>.data())},
         {Py_tp_getset, config_getset},
         {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance)},
         {0, nullptr},
     };
-    PyType_Spec spec{"builtins.ChannelConfig", sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec{py::type_name<kSignature>.data(), sizeof(ChannelConfigObject), 0, Py_TPFLAGS_DEFAULT, slots};
     PyTypeObject* type = py::new_class(spec);
-    py::enable_vectorcall<kConfigParams, make_config>(type);
+    py::enable_vectorcall<kSignature, make_config>(type);
     return type;
 }
 

@@ -10,11 +10,6 @@ namespace {
 
 using py::guard;
 
-struct SensorObject {
-    PyObject_HEAD
-    SensorType value;
-};
-
 constexpr std::array<const char*, kRtdTypeCount> kRtdMembers = {"PT100", "PT500", "PT1000", "Cu10",  "Cu50",
                                                                 "Cu100", "Ni100", "Ni120",  "Ni1000"};
 constexpr std::array<const char*, kTcTypeCount> kTcMembers = {"E", "J", "K", "N", "R", "S", "T", "B"};
@@ -79,10 +74,7 @@ PyTypeObject* make_sensor_class(SensorFamily family) {
                : make_class<SensorFamily::Tc>("builtins.TCType", "https://en.wikipedia.org/wiki/Thermocouple#Types");
 }
 
-SensorType sensor_from_object(SensorFamily family, PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, class_of(family))) py::raise_wrong_type(obj, family_of(family).name);
-    return reinterpret_cast<SensorObject*>(obj)->value;
-}
+void refuse_sensor(SensorFamily family, PyObject* obj) { py::raise_wrong_type(obj, family_of(family).name); }
 
 PyObject* sensor_to_object(SensorFamily family, SensorType value) {
     auto* object = py::allocate<SensorObject>(class_of(family));

@@ -19,13 +19,8 @@ std::string full_name(const ParamTable& table) {
 [[noreturn]] void raise_type_error(const std::string& message) { raise(PyExc_TypeError, message.c_str()); }
 
 [[noreturn]] void too_many_positional(const ParamTable& table, std::size_t given) {
-    std::string message = full_name(table);
-    if (table.required < table.count) {
-        message += " takes from " + std::to_string(table.required) + " to " + std::to_string(table.count);
-    } else {
-        message += " takes " + std::to_string(table.count);
-    }
-    message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+    std::string message = full_name(table) + " takes " + std::to_string(table.count) + " positional arguments but " +
+                          std::to_string(given) + (given == 1 ? " was" : " were") + " given";
     raise_type_error(message);
 }
 
@@ -50,10 +45,9 @@ void bind_keyword(const ParamTable& table, PyObject* keyword, PyObject* value, P
 }
 
 void check_required(const ParamTable& table, std::size_t positional, PyObject* const* out) {
-    if (positional >= table.required) return;
     std::size_t missing[kMaxParams];
     std::size_t count = 0;
-    for (std::size_t i = positional; i < table.required; ++i) {
+    for (std::size_t i = positional; i < table.count; ++i) {
         if (!out[i]) missing[count++] = i;
     }
     if (count == 0) return;

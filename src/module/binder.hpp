@@ -1,46 +1,32 @@
-// Argument binding. Each callable describes its parameters once, in a
-// ParamTable; the same binder serves the fast-call convention (argument vector
-// plus keyword-name tuple) and the classic one (tuple plus keyword dict).
+// Argument binding. One binder serves the fast-call convention (argument
+// vector plus keyword-name tuple) and the classic one (tuple plus keyword
+// dict), driven by the ParamTable of a callable's signature (signature.hpp).
 #pragma once
 
 #include <array>
 #include <cstddef>
-#include <initializer_list>
 #include <optional>
-#include <type_traits>
 
 #include "module/errors.hpp"
 #include "module/state.hpp"
 
 namespace kelvane::py {
 
-// A constant, so that the binder's work over it folds away where it is used.
+// What the binder knows of a callable. A constant, so that the binder's work
+// over it folds away where it is used.
 struct ParamTable {
     const char* function_name;
     const char* class_name;  // set for constructors, null for module functions
     std::array<const char*, kMaxParams> names;
-    std::size_t count;     // every parameter is positional-or-keyword
-    std::size_t required;  // leading parameters that must be given
+    std::size_t count;  // every parameter is positional-or-keyword, and required
     InternedNames* interned;
 };
-
-constexpr ParamTable make_params(const char* function_name, const char* class_name, InternedNames& interned,
-                                 std::initializer_list<const char*> names) {
-    ParamTable table{function_name, class_name, {}, names.size(), names.size(), &interned};
-    std::size_t i = 0;
-    for (const char* name : names) table.names[i++] = name;
-    return table;
-}
-
-// The table of a slot's one operand, named `name` in its TypeErrors.
-constexpr ParamTable operand_params(const char* name) { return {nullptr, nullptr, {name}, 1, 1, nullptr}; }
 
 // Interns a table's parameter names; called once per table at start-up.
 void prepare_params(const ParamTable& table);
 
-// The general binders: fill out[0..table.count) with borrowed references
-// (null where nothing was given and the parameter is optional). Raise the
-// binding TypeErrors.
+// The general binders: fill out[0..table.count) with borrowed references.
+// Raise the binding TypeErrors.
 void bind_vector(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames, PyObject** out);
 void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out);
 
@@ -83,7 +69,7 @@ class BoundArgs {
     }
 
     // A slot's one operand: the value given to a setter, the index given to
-    // a subscript. Its table names it and has a count of one.
+    // a subscript.
     [[gnu::always_inline]] BoundArgs(PyObject* self, PyObject* operand) : self_(self) {
         storage_[0] = operand;
         items_ = storage_.data();
@@ -110,21 +96,5 @@ class BoundArgs {
     PyObject* self_;
     std::optional<Held> held_;
 };
-
-// Converts argument `index` of a bound call, naming it in a TypeError. A
-// conversion that may run Python code gets the callout that holds the
-// call's objects first.
-template <class Convert>
-[[gnu::always_inline]] inline decltype(auto) convert_param(const ParamTable& table, std::size_t index, BoundArgs& bound,
-                                                           Convert&& convert) {
-    return convert_argument(table.names[index], [&]() -> decltype(auto) {
-        auto hold = [&bound, &table] { bound.hold(table.count); };
-        if constexpr (std::is_invocable_v<Convert&, PyObject*, decltype(hold)>) {
-            return convert(bound[index], hold);
-        } else {
-            return convert(bound[index]);
-        }
-    });
-}
 
 }  // namespace kelvane::py

@@ -3,6 +3,7 @@
 
 #include "module/binder.hpp"
 #include "module/kelvane.hpp"
+#include "module/signature.hpp"
 
 namespace kelvane::py {
 
@@ -39,17 +40,22 @@ void init_class_attributes(const char* class_name, Fill&& fill) {
 // TypeError "cannot create '<type>' instances".
 PyObject* refuse_allocation(PyTypeObject* type, Py_ssize_t items);
 
-// Constructors. One body, `Make(type, bound arguments)`, serves both ways in:
-// the type's vectorcall entry, which takes `Class(...)` without the argument
-// tuple and dict, and tp_new, which stays for `Class.__new__(Class, ...)` and
-// any caller that goes through it.
-using MakeInstance = PyObject* (*)(PyTypeObject* type, BoundArgs& bound);
+// Constructors. The constructor signature `Sig` and one body,
+// `Make(type, converted arguments...)`, serve both ways in: the type's
+// vectorcall entry, which takes `Class(...)` without the argument tuple and
+// dict, and tp_new, which stays for `Class.__new__(Class, ...)` and any
+// caller that goes through it. The call's objects stay bound, and held if
+// they had to be, until Make has returned.
+template <const auto& Sig, auto Make>
+[[gnu::always_inline]] inline PyObject* make_instance(PyTypeObject* type, BoundArgs& bound) {
+    return std::apply([type](const auto&... values) { return Make(type, values...); }, convert_arguments<Sig>(bound));
+}
 
-template <const ParamTable& Table, MakeInstance Make>
+template <const auto& Sig, auto Make>
 [[gnu::flatten]] PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&] {
-        BoundArgs bound(Table, reinterpret_cast<PyObject*>(type), args, kwargs);
-        return Make(type, bound);
+        BoundArgs bound(Sig.table, reinterpret_cast<PyObject*>(type), args, kwargs);
+        return make_instance<Sig, Make>(type, bound);
     });
 }
 
@@ -57,24 +63,37 @@ template <const ParamTable& Table, MakeInstance Make>
 // Python code has replaced.
 PyObject* call_type_slots(PyTypeObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames);
 
-template <const ParamTable& Table, MakeInstance Make>
+template <const auto& Sig, auto Make>
 [[gnu::flatten]] PyObject* construct_vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
                                                 PyObject* kwnames) {
     auto* type = reinterpret_cast<PyTypeObject*>(callable);
-    if (type->tp_new != &construct<Table, Make> || type->tp_init != PyBaseObject_Type.tp_init) [[unlikely]] {
+    if (type->tp_new != &construct<Sig, Make> || type->tp_init != PyBaseObject_Type.tp_init) [[unlikely]] {
         return call_type_slots(type, args, nargsf, kwnames);
     }
     return guard([&] {
-        BoundArgs bound(Table, callable, args, nargsf, kwnames);
-        return Make(type, bound);
+        BoundArgs bound(Sig.table, callable, args, nargsf, kwnames);
+        return make_instance<Sig, Make>(type, bound);
     });
 }
 
 // Gives a class made by new_class() the vectorcall entry of its constructor.
-template <const ParamTable& Table, MakeInstance Make>
+template <const auto& Sig, auto Make>
 void enable_vectorcall(PyTypeObject* type) {
-    type->tp_vectorcall = &construct_vectorcall<Table, Make>;
+    type->tp_vectorcall = &construct_vectorcall<Sig, Make>;
 }
+
+// The full name of the class `Sig` constructs, as its type is made with:
+// the classes belong to no module, so to builtins.
+template <const auto& Sig>
+inline constexpr auto type_name = [] {
+    constexpr const char* prefix = "builtins.";
+    constexpr std::size_t prefix_length = std::char_traits<char>::length(prefix);
+    std::array<char, prefix_length + std::char_traits<char>::length(Sig.table.class_name) + 1> name{};
+    std::size_t at = 0;
+    for (const char* c = prefix; *c;) name[at++] = *c++;
+    for (const char* c = Sig.table.class_name; *c;) name[at++] = *c++;
+    return name;
+}();
 
 // A new, zero-filled instance of `type`. Every class of the module allocates
 // this way (none has an allocator of its own that makes objects), so the

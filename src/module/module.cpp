@@ -82,7 +82,7 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
 }
 
 void add_function(PyObject* root, const FunctionEntry& entry) {
-    if (entry.params) py::prepare_params(*entry.params);
+    py::prepare_params(*entry.params);
     Ref module_name = checked(PyModule_GetNameObject(root));
     Ref function = checked(PyCFunction_NewEx(entry.method, root, module_name.get()));
     Ref name = checked(PyObject_GetAttrString(function.get(), "__name__"));

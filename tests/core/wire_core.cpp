@@ -8,12 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "hal/common/src/packets/mod.hpp"
-#include "hal/common/src/packets/reset.hpp"
+#include "hal/common/src/packets/commands.hpp"
 
 namespace {
 
-using kelvane::channel::ChannelConfigRecord;
 using kelvane::channel::ChannelKind;
 using namespace kelvane::packets;
 
@@ -32,12 +30,12 @@ std::string hex(const PacketFrame& frame) {
 }
 
 PacketFrame temperature(std::uint64_t channel, float value, std::uint32_t id) {
-    return encode_frame(CommandRecord{id, SetTemperaturePayload{value}}, channel);
+    return encode_frame(Command{id, SetTemperaturePayload{value}}, channel);
 }
 
 PacketFrame config(std::uint64_t channel, ChannelKind kind, std::uint8_t sensor, float max, float min, float shunt,
                    float r_ain0, std::uint32_t id) {
-    return encode_frame(CommandRecord{id, ChannelConfigRecord{{kind, sensor}, max, min, shunt, r_ain0}}, channel);
+    return encode_frame(Command{id, SetChannelPayload{{{kind, sensor}, max, min, shunt, r_ain0}}}, channel);
 }
 
 // The doubles go through the same narrowing as the binding layer's.

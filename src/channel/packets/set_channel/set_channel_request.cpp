@@ -1,32 +1,27 @@
 #include "channel/channel_config.hpp"
-#include "hal/common/src/packets/mod.hpp"
+#include "hal/common/src/packets/commands.hpp"
 #include "module/convert.hpp"
 #include "module/functions.hpp"
-#include "module/kelvane.hpp"
+#include "module/signature.hpp"
 
 namespace kelvane {
 namespace {
 
-constexpr py::ParamTable params = py::make_params(
-    "set_channel_request", nullptr, py::detail::module_state.names.set_channel_request, {"c_number", "c_config", "id"});
+// The configuration is a snapshot: later changes to the object do not reach
+// this packet.
+constexpr auto kSignature = py::function("set_channel_request", &py::detail::module_state.names.set_channel_request,
+                                         py::Param{"c_number", py::to_u64},
+                                         py::Param{"c_config", channel::snapshot_config}, py::Param{"id", py::to_u32});
 
-// Flattened: the guard, the binder and the conversions form one body.
-[[gnu::flatten]] PyObject* set_channel_request(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    return py::guard([&] {
-        py::BoundArgs bound(params, nullptr, args, static_cast<std::size_t>(nargsf), kwnames);
-        const std::uint64_t c_number = py::convert_param(params, 0, bound, py::to_u64);
-        // A snapshot: later changes to the object do not reach this packet.
-        const channel::ChannelConfigRecord config = py::convert_param(params, 1, bound, channel::snapshot_config);
-        const std::uint32_t id = py::convert_param(params, 2, bound, py::to_u32);
-        return py::packet_to_bytes(packets::encode_frame(packets::CommandRecord{id, config}, c_number));
-    });
+PyObject* set_channel_request(std::uint64_t c_number, const channel::ChannelConfigRecord& config, std::uint32_t id) {
+    return py::packet_to_bytes(
+        packets::encode_frame(packets::Command{id, packets::SetChannelPayload{config}}, c_number));
 }
 
-PyMethodDef method = {"set_channel_request", as_method(&set_channel_request), METH_FASTCALL | METH_KEYWORDS,
-                      "set_channel_request(c_number, c_config, id)\n--\n\n"};
+PyMethodDef method = py::fastcall_method<kSignature, &set_channel_request>();
 
 }  // namespace
 
-const FunctionEntry set_channel_request_function{&method, &params};
+const FunctionEntry set_channel_request_function{&method, &kSignature.table};
 
 }  // namespace kelvane

@@ -1,33 +1,24 @@
-#include "hal/common/src/packets/mod.hpp"
+#include "hal/common/src/packets/commands.hpp"
 #include "module/convert.hpp"
 #include "module/functions.hpp"
-#include "module/kelvane.hpp"
+#include "module/signature.hpp"
 
 namespace kelvane {
 namespace {
 
-constexpr py::ParamTable params =
-    py::make_params("set_temperature_request", nullptr, py::detail::module_state.names.set_temperature_request,
-                    {"c_number", "temperature_value", "id"});
+constexpr auto kSignature = py::function(
+    "set_temperature_request", &py::detail::module_state.names.set_temperature_request,
+    py::Param{"c_number", py::to_u64}, py::Param{"temperature_value", py::to_f32}, py::Param{"id", py::to_u32});
 
-// Flattened: the guard, the binder and the conversions form one body.
-[[gnu::flatten]] PyObject* set_temperature_request(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
-                                                   PyObject* kwnames) {
-    return py::guard([&] {
-        py::BoundArgs bound(params, nullptr, args, static_cast<std::size_t>(nargsf), kwnames);
-        const std::uint64_t c_number = py::convert_param(params, 0, bound, py::to_u64);
-        const float temperature = py::convert_param(params, 1, bound, py::to_f32);
-        const std::uint32_t id = py::convert_param(params, 2, bound, py::to_u32);
-        const packets::CommandRecord record{id, packets::SetTemperaturePayload{temperature}};
-        return py::packet_to_bytes(packets::encode_frame(record, c_number));
-    });
+PyObject* set_temperature_request(std::uint64_t c_number, float temperature, std::uint32_t id) {
+    return py::packet_to_bytes(
+        packets::encode_frame(packets::Command{id, packets::SetTemperaturePayload{temperature}}, c_number));
 }
 
-PyMethodDef method = {"set_temperature_request", as_method(&set_temperature_request), METH_FASTCALL | METH_KEYWORDS,
-                      "set_temperature_request(c_number, temperature_value, id)\n--\n\n"};
+PyMethodDef method = py::fastcall_method<kSignature, &set_temperature_request>();
 
 }  // namespace
 
-const FunctionEntry set_temperature_request_function{&method, &params};
+const FunctionEntry set_temperature_request_function{&method, &kSignature.table};
 
 }  // namespace kelvane

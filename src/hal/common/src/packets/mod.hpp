@@ -1,49 +1,61 @@
-// The command record, the packet frame and its encoder: everything the three
-// builders share. Plain C++; the binding layer copies the frame straight into
-// the bytes object it returns.
+// The packet frame and its encoder, shared by every command. Plain C++; the
+// binding layer copies the frame straight into the bytes object it returns.
 //
 // Wire format (big-endian): address byte, body length (u32), then the body:
 // command code (u8), id (u32), payload.
+//
+// Each command is a payload kind that carries its own command code and its
+// own encoder (PayloadKind below); the frame encoder asks the kind for both,
+// so a kind that lacks either does not compile. commands.hpp lists the kinds.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <variant>
 
-#include "channel/model.hpp"
-#include "channel/packets/set_channel/payload.hpp"
 #include "hal/common/src/packets/buffer.hpp"
 
 namespace kelvane::packets {
 
-enum class CommandCode : std::uint8_t { SetChannel = 0x00, SysReset = 0x01, SetTemperature = 0xF0 };
-
-struct SysResetPayload {};
-struct SetTemperaturePayload {
-    float temperature;
-};
-using Payload = std::variant<channel::ChannelConfigRecord, SysResetPayload, SetTemperaturePayload>;
-
-// The command code is not stored: it always follows from the payload kind.
-struct CommandRecord {
-    std::uint32_t id;
-    Payload payload;
-
-    [[nodiscard]] CommandCode code() const {
-        switch (payload.index()) {
-            case 0: return CommandCode::SetChannel;
-            case 1: return CommandCode::SysReset;
-            default: return CommandCode::SetTemperature;
-        }
-    }
+// The byte after the body length that tells the board which command follows.
+struct CommandCode {
+    std::uint8_t value;
 };
 
-// command code + id + the largest payload
-inline constexpr std::size_t kBodyCapacity = 1 + 4 + kChannelConfigPayloadMax;
-inline constexpr std::size_t kHeaderSize = 1 + 4;
+inline constexpr std::size_t kHeaderSize = 1 + 4;      // address, body length
+inline constexpr std::size_t kBodyHeaderSize = 1 + 4;  // command code, id
+// The frame copies a body with two fixed-size moves of at most 16 bytes each
+// (PacketFrame::copy_short), so no body may be longer.
+inline constexpr std::size_t kBodyCapacity = 32;
 inline constexpr std::size_t kPacketCapacity = kHeaderSize + kBodyCapacity;
 
 using Body = ByteBuffer<kBodyCapacity>;
+
+// A command's payload: its command code, the most bytes it encodes to (which
+// must fit the body after the code and id), and its encoder.
+template <class Kind>
+concept PayloadKind = requires(const Kind& payload, Body& body) {
+    { Kind::kCode } -> std::same_as<const CommandCode&>;
+    { payload.encode(body) } -> std::same_as<void>;
+} && Kind::kMaxSize <= kBodyCapacity - kBodyHeaderSize;
+
+// Asserted one kind at a time, so that the compiler names the kind and what
+// it lacks.
+template <class Kind>
+consteval bool assert_payload_kind() {
+    static_assert(PayloadKind<Kind>, "a payload kind needs kCode, kMaxSize and encode(Body&)");
+    return true;
+}
+
+// One command: its packet id and its payload, of one of the kinds listed. The
+// command code is not stored: it always follows from the payload's kind.
+template <class... Kinds>
+    requires(assert_payload_kind<Kinds>() && ...)
+struct CommandRecord {
+    std::uint32_t id;
+    std::variant<Kinds...> payload;
+};
 
 struct PacketFrame {
     std::uint8_t address;
@@ -86,16 +98,17 @@ struct PacketFrame {
     return static_cast<std::uint8_t>(channel_number + 0x10);
 }
 
-[[nodiscard]] inline PacketFrame encode_frame(const CommandRecord& record, std::uint64_t channel_number) {
+template <class... Kinds>
+[[nodiscard]] inline PacketFrame encode_frame(const CommandRecord<Kinds...>& record, std::uint64_t channel_number) {
     PacketFrame frame{address_byte(channel_number), 0, {}};
     Body& body = frame.body;
-    body.put_u8(static_cast<std::uint8_t>(record.code()));
-    body.put_u32_be(record.id);
-    if (const auto* config = std::get_if<channel::ChannelConfigRecord>(&record.payload)) {
-        encode_channel_config(body, *config);
-    } else if (const auto* temperature = std::get_if<SetTemperaturePayload>(&record.payload)) {
-        body.put_f32_be(temperature->temperature);
-    }
+    std::visit(
+        [&]<class Kind>(const Kind& payload) {
+            body.put_u8(Kind::kCode.value);
+            body.put_u32_be(record.id);
+            payload.encode(body);
+        },
+        record.payload);
     frame.body_length = static_cast<std::uint32_t>(body.size());
     return frame;
 }
