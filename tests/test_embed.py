@@ -2,6 +2,7 @@
 same process gets a working kelvane in the second interpreter too."""
 
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -70,11 +71,18 @@ def test_second_interpreter_gets_a_working_module(tmp_path, kind, library, expec
     if kind == "shared":
         link.append("-l" + library.name.removeprefix("lib").removesuffix(".so"))
     else:
-        # The extension module finds the interpreter's symbols in the program.
+        # The extension module finds the interpreter's symbols in the program,
+        # and the modules built into the archive want their libraries.
         link += shlex.split(var("LINKFORSHARED") or "") + ["-no-pie"]
+        link += [flag for flag in shlex.split(var("MODLIBS") or "") if flag.startswith("-l")]
     command = [*cc, str(SOURCE), *(f"-I{d}" for d in include), "-o", str(program), *link]
     command += shlex.split(var("LIBS") or "") + shlex.split(var("SYSLIBS") or "")
     build = subprocess.run(command, capture_output=True, text=True)
+    missing = set(re.findall(r"undefined reference to `([^']+)'", build.stderr))
+    if kind == "static" and missing and all("Hacl" in name for name in missing):
+        # Debian's static libpython3.13 and 3.14 lack the objects of their own
+        # hash modules: no program links against them.
+        pytest.skip(f"{library} lacks the interpreter's own HACL objects ({len(missing)} undefined)")
     assert build.returncode == 0, f"{shlex.join(command)}\n{build.stderr}"
 
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
