@@ -5,8 +5,7 @@
 Each PYTHON is an interpreter (a venv's) that imports the build to measure and
 has pyperf installed (bench/count.py needs it). Every case of bench/cases.py
 is counted under callgrind as bench/run.py counts it, (Ir(2N) - Ir(N)) / N
-with PYTHONHASHSEED=0, twice per build (three times, taking the median, if
-the two differ); `import kelvane` is timed in fresh
+with PYTHONHASHSEED=0, once per build; `import kelvane` is timed in fresh
 processes. Prints both builds per case and their ratio, OTHER / BASE.
 
 Exits 1 if OTHER costs more than --max-ratio times BASE on a builder or a
@@ -28,7 +27,6 @@ from cases import CASES
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 CALLS = 10000
-REPEAT_TOLERANCE = 1.0
 IMPORT_SAMPLES = 40
 IMPORT_BUDGET_MS = 1.0
 HELD_KINDS = ("builder", "constructor")
@@ -53,23 +51,10 @@ def callgrind_total(python, case, calls, out_file):
     return int(match.group(1))
 
 
-def per_call_once(python, case, out_dir):
+def per_call(python, case, out_dir):
     low = callgrind_total(python, case, CALLS, os.path.join(out_dir, f"{case}-low.out"))
     high = callgrind_total(python, case, 2 * CALLS, os.path.join(out_dir, f"{case}-high.out"))
     return (high - low) / CALLS
-
-
-def per_call(python, case, out_dir):
-    # A count repeats to the instruction, but once in a while one comes out
-    # some 17 instructions high on a run the next run does not repeat. So a
-    # case is counted twice, and a third time if the two disagree, where the
-    # median stands: one stray count cannot pass or fail the bar.
-    counts = [per_call_once(python, case, out_dir) for _ in range(2)]
-    if abs(counts[0] - counts[1]) > REPEAT_TOLERANCE:
-        counts.append(per_call_once(python, case, out_dir))
-        print(f"==> {CASES[case][0]} with {python}: counts {', '.join(f'{c:.0f}' for c in counts)}; "
-              f"the median stands", flush=True)  # fmt: skip
-    return statistics.median(counts)
 
 
 def import_ms(python):
