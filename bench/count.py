@@ -19,9 +19,22 @@ def run(_loops):
 {setup}
     for _ in range({warmup}):
 {body}
+    _held = _hold_small_blocks()
     for _ in range(_loops):
 {body}
 """
+
+
+def hold_small_blocks():
+    # A statement whose result is dropped at once allocates a block and frees
+    # it again. Were that block the only one in use in its pool, the
+    # interpreter's allocator would release and set up the pool again on
+    # every call, some 20 instructions more, depending on where earlier
+    # allocations happened to leave it (it did for one build, on one
+    # interpreter, only when run from make). Holding blocks of every small
+    # size class, taken where the next ones come from, keeps each pool in use
+    # and the count free of that history.
+    return [bytearray(size) for size in range(1, 512)]
 
 
 def indent(text, level):
@@ -36,7 +49,7 @@ def main():
         warmup=WARMUP // DUPLICATE,
         body=indent("\n".join([stmt] * DUPLICATE), 8),
     )
-    namespace = {}
+    namespace = {"_hold_small_blocks": hold_small_blocks}
     exec(compile(source, "<count>", "exec"), namespace)
     namespace["run"](loops // DUPLICATE)
 
