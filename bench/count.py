@@ -13,6 +13,9 @@ from cases import CASES, setup_for
 from suite import DUPLICATE
 
 WARMUP = 2000
+# At least the size of a pool of the interpreter's small-block allocator
+# (16 KiB on 64-bit builds): a bigger figure only holds more.
+POOL_SIZE = 16384
 
 TEMPLATE = """\
 def run(_loops):
@@ -27,14 +30,18 @@ def run(_loops):
 
 def hold_small_blocks():
     # A statement whose result is dropped at once allocates a block and frees
-    # it again. Were that block the only one in use in its pool, the
-    # interpreter's allocator would release and set up the pool again on
-    # every call, some 20 instructions more, depending on where earlier
-    # allocations happened to leave it (it did for one build, on one
-    # interpreter, only when run from make). Holding blocks of every small
-    # size class, taken where the next ones come from, keeps each pool in use
-    # and the count free of that history.
-    return [bytearray(size) for size in range(1, 512)]
+    # it again, in the pool at the head of its size class. Were that block
+    # the only one in use there, or the last one free, the interpreter's
+    # allocator would release and set up the pool again, or unlink and link
+    # it again, on every call: some 20 instructions more, depending on where
+    # earlier allocations happened to leave it (it came and went with running
+    # under make). So every small size class gets two pools' worth of blocks,
+    # of which every other one is let go again: the pool at each head is then
+    # about half used, half free, whatever came before.
+    blocks = []
+    for size in range(16, 513, 16):
+        blocks += [bytearray(size - 1) for _ in range(2 * POOL_SIZE // size + 2)]
+    return blocks[::2]
 
 
 def indent(text, level):
