@@ -1,0 +1,55 @@
+# Sourced by the project's scripts: the one way to install Debian packages,
+# find a Python and make its venv.
+#
+#   source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+#
+# Every function fails with a message on stderr naming what it could not do.
+
+# say MESSAGE...: a progress line, as every script prints them.
+say() { echo "==> $*"; }
+
+# die MESSAGE...: the script's last line, on stderr.
+die() {
+    echo "==> ${KELVANE_SCRIPT:-$(basename "$0")}: $*" >&2
+    exit 1
+}
+
+# apt_install PACKAGE...: installs the Debian packages that are missing. One
+# apt-get at a time among the project's scripts (make test runs several side
+# by side), waiting for any other holder of dpkg's lock. Without root, fails
+# naming the packages.
+apt_install() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null; then
+        die "needs ${missing[*]}, which only root can install (apt-get)"
+    fi
+    say "installing ${missing[*]} with apt-get"
+    flock /var/lock/kelvane-apt.lock bash -c 'apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 "$@"' apt "${missing[@]}" \
+        >/dev/null 2>&1 || die "apt-get could not install ${missing[*]}"
+}
+
+# newest_python: the newest CPython >= 3.12 that can build the module
+# (scripts/find-pythons says where it looks).
+newest_python() {
+    local py
+    py=$("$(dirname "${BASH_SOURCE[0]}")/find-pythons" | tail -n 1) \
+        || die "no CPython >= 3.12 with its C headers and venv module found (scripts/find-pythons tells where it looks)"
+    printf '%s\n' "$py"
+}
+
+# python_venv PYTHON DIR [PIP ARGS...]: DIR as a working venv of PYTHON with a
+# current pip (kept if it already is one, of that interpreter), then, if PIP
+# ARGS are given, `pip install --quiet PIP ARGS...` into it.
+python_venv() {
+    local py=$1 dir=$2
+    shift 2
+    "$(dirname "${BASH_SOURCE[0]}")/ensure-venv" "$py" "$dir" || die "could not make the venv $dir from $py"
+    if [ $# -gt 0 ]; then
+        "$dir/bin/python" -m pip install --quiet "$@" || die "pip could not install $* into $dir"
+    fi
+}
