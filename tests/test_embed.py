@@ -1,5 +1,6 @@
 """An application that embeds Python, finalizes it and starts it again in the
-same process gets a working kelvane in the second interpreter too."""
+same process gets a working kelvane in the second interpreter too, and does
+not pay for each restart in memory."""
 
 import os
 import re
@@ -14,7 +15,7 @@ import pytest
 
 import kelvane
 
-SOURCE = Path(__file__).parent / "embed" / "two_cycles.c"
+EMBED = Path(__file__).parent / "embed"
 
 CYCLE = """
 import kelvane
@@ -59,13 +60,13 @@ def expected_line():
     return f"{kelvane.sys_reset().hex()} {kelvane.set_channel_request(1, cfg, 7).hex()} {message}"
 
 
-@pytest.mark.parametrize("kind, library", _libpython() or [pytest.param(None, None, marks=pytest.mark.skip)])
-def test_second_interpreter_gets_a_working_module(tmp_path, kind, library, expected_line):
+def _build(source, kind, library, out_dir):
+    """The embedding program `source`, linked against `library`."""
     cc = _compiler()
     if cc is None:
         pytest.skip("no C compiler to build the embedding program")
     var = sysconfig.get_config_var
-    program = tmp_path / f"two_cycles_{kind}"
+    program = out_dir / f"{source.stem}_{kind}"
     include = {sysconfig.get_paths()["include"], sysconfig.get_paths()["platinclude"]}
     link = [str(library)] if kind == "static" else [f"-L{library.parent}", f"-Wl,-rpath,{library.parent}"]
     if kind == "shared":
@@ -75,7 +76,7 @@ def test_second_interpreter_gets_a_working_module(tmp_path, kind, library, expec
         # and the modules built into the archive want their libraries.
         link += shlex.split(var("LINKFORSHARED") or "") + ["-no-pie"]
         link += [flag for flag in shlex.split(var("MODLIBS") or "") if flag.startswith("-l")]
-    command = [*cc, str(SOURCE), *(f"-I{d}" for d in include), "-o", str(program), *link]
+    command = [*cc, str(source), *(f"-I{d}" for d in include), "-o", str(program), *link]
     command += shlex.split(var("LIBS") or "") + shlex.split(var("SYSLIBS") or "")
     build = subprocess.run(command, capture_output=True, text=True)
     missing = set(re.findall(r"undefined reference to `([^']+)'", build.stderr))
@@ -84,8 +85,86 @@ def test_second_interpreter_gets_a_working_module(tmp_path, kind, library, expec
         # hash modules: no program links against them.
         pytest.skip(f"{library} lacks the interpreter's own HACL objects ({len(missing)} undefined)")
     assert build.returncode == 0, f"{shlex.join(command)}\n{build.stderr}"
+    return program
 
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    run = subprocess.run([str(program), CYCLE], capture_output=True, text=True, env=env, timeout=120)
+
+def _run(command, **env):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **env)
+    run = subprocess.run(command, capture_output=True, text=True, env=env, timeout=300)
     assert run.returncode == 0, run.stderr
-    assert run.stdout.splitlines() == [expected_line, expected_line]
+    return run.stdout
+
+
+LIBRARIES = _libpython() or [pytest.param(None, None, marks=pytest.mark.skip)]
+
+
+@pytest.mark.parametrize("kind, library", LIBRARIES)
+def test_second_interpreter_gets_a_working_module(tmp_path, kind, library, expected_line):
+    program = _build(EMBED / "two_cycles.c", kind, library, tmp_path)
+    assert _run([str(program), CYCLE]).splitlines() == [expected_line, expected_line]
+
+
+RESTARTS = 50
+# What a restart may leave behind beyond one that imports only struct.
+HEAP_PER_RESTART = 8 * 1024
+
+# A finalizer that runs while the interpreter tears the modules down, after
+# kelvane has released what it holds: the builders still work, and what needs
+# one of the module's classes raises.
+LATE_CALLS = """
+import kelvane
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
+class Late:
+    def __del__(self):
+        self.print(self.build(1, self.cfg, 7).hex(), self.temperature(1, 2.0, id=3).hex(), flush=True)
+        for read in (lambda: self.cfg.channel_type, lambda: self.tc(self.k)[0]):
+            try:
+                read()
+            except RuntimeError as exc:
+                self.print(exc, flush=True)
+late = Late()
+late.print, late.build, late.temperature = print, kelvane.set_channel_request, kelvane.set_temperature_request
+late.tc, late.k = ChannelType.TC, TCType.K
+late.cfg = ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 10.0)
+import builtins
+builtins.late = late  # cleared last of all
+"""
+
+# One cycle of an application: every class made, a keyword call bound.
+RESTART = """
+import kelvane
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
+cfg = ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 10.0)
+cfg.channel_type[0], ChannelType.TC(TCType.K)
+kelvane.set_channel_request(1, cfg, id=7)
+"""
+
+
+def test_finalizer_calls_after_release(tmp_path):
+    """Calls from a finalizer that runs late in shutdown, after the module has
+    released its classes: the builders work, what needs a class raises."""
+    kind, library = _libpython()[0] if _libpython() else pytest.skip("no libpython")
+    program = _build(EMBED / "two_cycles.c", kind, library, tmp_path)
+    lines = _run([str(program), LATE_CALLS]).splitlines()
+    import kelvane
+    from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType
+
+    cfg = ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 10.0)
+    packets = f"{kelvane.set_channel_request(1, cfg, 7).hex()} {kelvane.set_temperature_request(1, 2.0, 3).hex()}"
+    assert lines[0::3] == [packets, packets]
+    assert all("released" in line for i, line in enumerate(lines) if i % 3), lines
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("kind, library", LIBRARIES)
+def test_restarts_keep_no_heap(tmp_path, kind, library):
+    program = _build(EMBED / "restart_heap.c", kind, library, tmp_path)
+
+    def growth_per_restart(code):
+        first, last = map(int, _run([str(program), str(RESTARTS), code], PYTHONMALLOC="malloc").split())
+        return (last - first) / (RESTARTS - 1)
+
+    baseline = growth_per_restart("import struct")
+    with_kelvane = growth_per_restart(RESTART)
+    print(f"heap per restart: {with_kelvane:.0f} bytes with kelvane, {baseline:.0f} with struct alone")
+    assert with_kelvane - baseline <= HEAP_PER_RESTART

@@ -21,8 +21,8 @@ constexpr py::Param kMinResistance{"min_resistance", py::to_f32};
 constexpr py::Param kShuntResistance{"shunt_resistance", py::to_f32};
 constexpr py::Param kRAin0{"r_ain0", py::to_f32};
 
-constexpr auto kSignature = py::constructor("ChannelConfig", &py::detail::module_state.names.channel_config,
-                                            kChannelType, kMaxResistance, kMinResistance, kShuntResistance, kRAin0);
+constexpr auto kSignature =
+    py::constructor("ChannelConfig", kChannelType, kMaxResistance, kMinResistance, kShuntResistance, kRAin0);
 
 PyObject* make_config(PyTypeObject* type, ChannelTypeValue channel_type, float max_resistance, float min_resistance,
                       float shunt_resistance, float r_ain0) {
@@ -87,10 +87,7 @@ PyGetSetDef config_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-}  // namespace
-
-PyTypeObject* make_channel_config_class() {
-    py::prepare_params(kSignature.table);
+PyTypeObject* make_class() {
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(&py::construct<kSignature, make_config>)},
         {Py_tp_doc, const_cast<char*>(py::text_signature<kSignature>.data())},
@@ -104,4 +101,19 @@ PyTypeObject* make_channel_config_class() {
     return type;
 }
 
+}  // namespace
+
+bool is_config_after_release(PyObject* obj) { return py::state().released && Py_TYPE(obj)->tp_getset == config_getset; }
+
 }  // namespace kelvane::channel
+
+namespace kelvane::callables {
+
+const std::span<const py::SignatureNames> ChannelConfig::constructors = py::names_of<channel::kSignature>;
+
+PyTypeObject* ChannelConfig::make(py::ModuleState& state) {
+    if (!state.config_class) state.config_class = channel::make_class();
+    return state.config_class;
+}
+
+}  // namespace kelvane::callables

@@ -3,13 +3,22 @@
 
 #include "channel/borrow.hpp"
 #include "channel/model.hpp"
+#include "module/declaration.hpp"
 #include "module/errors.hpp"
 #include "module/state.hpp"
 
-namespace kelvane::channel {
+namespace kelvane::callables {
 
-// A new ChannelConfig class.
-PyTypeObject* make_channel_config_class();
+struct ChannelConfig : py::ClassDeclaration {
+    static constexpr const char* module = "kelvane.channel.packets.set_channel";
+    static constexpr const char* name = "ChannelConfig";
+    static const std::span<const py::SignatureNames> constructors;
+    static PyTypeObject* make(py::ModuleState& state);
+};
+
+}  // namespace kelvane::callables
+
+namespace kelvane::channel {
 
 // The object's layout and its borrow guards are here, beside the snapshot,
 // so that the set-channel builder copies the record inline.
@@ -47,10 +56,16 @@ class Borrow {
 using SharedBorrow = Borrow<false>;
 using ExclusiveBorrow = Borrow<true>;
 
+// Whether `obj` is a ChannelConfig once the state no longer holds the class
+// (late in finalization), known by its attributes.
+bool is_config_after_release(PyObject* obj);
+
 // A copy of the record, taken under a shared borrow. Anything but a
 // ChannelConfig raises the wrong-type TypeError.
 inline ChannelConfigRecord snapshot_config(PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, py::state().config_class)) py::raise_wrong_type(obj, "ChannelConfig");
+    if (!PyObject_TypeCheck(obj, py::state().config_class) && !is_config_after_release(obj)) {
+        py::raise_wrong_type(obj, "ChannelConfig");
+    }
     auto* config = reinterpret_cast<ChannelConfigObject*>(obj);
     SharedBorrow borrow(config->borrow);
     return config->record;

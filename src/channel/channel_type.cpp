@@ -15,15 +15,20 @@ ChannelTypeValue& value_of(PyObject* self) { return reinterpret_cast<ChannelType
 
 SensorFamily family_of(ChannelKind kind) { return kind == ChannelKind::Rtd ? SensorFamily::Rtd : SensorFamily::Tc; }
 
+// The variants and the attribute of the base class that holds each.
+constexpr std::pair<ChannelKind, const char*> kVariants[] = {
+    {ChannelKind::None, "None"},
+    {ChannelKind::Rtd, "RTD"},
+    {ChannelKind::Tc, "TC"},
+};
+static_assert(std::size(kVariants) == kChannelKindCount);
+
 template <SensorFamily Family>
 constexpr auto sensor_of = [](PyObject* obj) { return sensor_from_object(Family, obj); };
 
-constexpr auto& kNames = py::detail::module_state.names;
-constexpr auto kNoneSignature = py::constructor("ChannelType_None", &kNames.none);
-constexpr auto kRtdSignature =
-    py::constructor("ChannelType_RTD", &kNames.rtd, py::Param{"_0", sensor_of<SensorFamily::Rtd>});
-constexpr auto kTcSignature =
-    py::constructor("ChannelType_TC", &kNames.tc, py::Param{"_0", sensor_of<SensorFamily::Tc>});
+constexpr auto kNoneSignature = py::constructor("ChannelType_None");
+constexpr auto kRtdSignature = py::constructor("ChannelType_RTD", py::Param{"_0", sensor_of<SensorFamily::Rtd>});
+constexpr auto kTcSignature = py::constructor("ChannelType_TC", py::Param{"_0", sensor_of<SensorFamily::Tc>});
 
 PyObject* new_instance(PyTypeObject* type, ChannelTypeValue value) {
     auto* object = py::allocate<ChannelTypeObject>(type);
@@ -76,7 +81,6 @@ PyGetSetDef payload_getset[] = {
 template <const auto& Sig, auto Make>
 Ref make_variant(PyTypeObject* base, PyGetSetDef* getset) {
     const py::ParamTable& params = Sig.table;
-    py::prepare_params(params);
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(&py::construct<Sig, Make>)},
         {Py_tp_doc, const_cast<char*>(py::text_signature<Sig>.data())},
@@ -95,9 +99,9 @@ Ref make_variant(PyTypeObject* base, PyGetSetDef* getset) {
     return type;
 }
 
-}  // namespace
-
-ChannelTypeClasses make_channel_type_classes() {
+// Makes the base class and its variants into `base` and `variants`, all or
+// nothing, so that a failed start-up can simply retry.
+void make_classes(PyTypeObject*& base_slot, py::ByKey<ChannelKind, PyTypeObject*, kChannelKindCount>& variant_slots) {
     // The family's objects are made by the variants' constructors alone: the
     // allocator that object.__new__ would use (should Python code put that
     // in place of a constructor) refuses, here and in the variants.
@@ -110,32 +114,53 @@ ChannelTypeClasses make_channel_type_classes() {
     PyType_Spec spec{"builtins.ChannelType", sizeof(PyObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
     Ref base = Ref::steal(reinterpret_cast<PyObject*>(py::new_class(spec)));
     auto* base_type = reinterpret_cast<PyTypeObject*>(base.get());
-    Ref variants[3];
+    py::ByKey<ChannelKind, Ref, kChannelKindCount> variants;
     py::init_class_attributes("ChannelType", [&] {
-        variants[0] = make_variant<kNoneSignature, make_none>(base_type, nullptr);
-        variants[1] = make_variant<kRtdSignature, make_with_sensor<ChannelKind::Rtd>>(
+        variants[ChannelKind::None] = make_variant<kNoneSignature, make_none>(base_type, nullptr);
+        variants[ChannelKind::Rtd] = make_variant<kRtdSignature, make_with_sensor<ChannelKind::Rtd>>(
             base_type, payload_getset<kRtdSignature, ChannelKind::Rtd>);
-        variants[2] = make_variant<kTcSignature, make_with_sensor<ChannelKind::Tc>>(
+        variants[ChannelKind::Tc] = make_variant<kTcSignature, make_with_sensor<ChannelKind::Tc>>(
             base_type, payload_getset<kTcSignature, ChannelKind::Tc>);
-        const char* attributes[] = {"None", "RTD", "TC"};
-        for (std::size_t i = 0; i < 3; ++i) {
-            py::checked_status(PyObject_SetAttrString(base.get(), attributes[i], variants[i].get()));
+        for (const auto& [kind, attribute] : kVariants) {
+            py::checked_status(PyObject_SetAttrString(base.get(), attribute, variants[kind].get()));
         }
     });
-    // Only a complete family is kept, so a failed start-up can simply retry.
-    ChannelTypeClasses classes{};
-    for (std::size_t i = 0; i < 3; ++i) classes.variants[i] = reinterpret_cast<PyTypeObject*>(variants[i].release());
-    classes.base = reinterpret_cast<PyTypeObject*>(base.release());
-    return classes;
+    for (const auto& [kind, attribute] : kVariants) {
+        variant_slots[kind] = reinterpret_cast<PyTypeObject*>(variants[kind].release());
+    }
+    base_slot = reinterpret_cast<PyTypeObject*>(base.release());
 }
 
-void refuse_channel_type(PyObject* obj) { py::raise_wrong_type(obj, "ChannelType"); }
+}  // namespace
+
+ChannelTypeValue channel_type_not_held(PyObject* obj) {
+    // Only the variants have a subscript, and no class derives from them.
+    const PyMappingMethods* mapping = Py_TYPE(obj)->tp_as_mapping;
+    if (py::state().released && mapping && mapping->mp_subscript == &subscript) {
+        return reinterpret_cast<ChannelTypeObject*>(obj)->value;
+    }
+    py::raise_wrong_type(obj, "ChannelType");
+}
 
 PyObject* channel_type_to_object(ChannelTypeValue value) {
-    const auto kind = static_cast<std::size_t>(value.kind);
     const auto& variant_classes = py::state().variant_classes;
-    if (kind >= variant_classes.size()) py::fault("channel type value of an unknown kind");
-    return new_instance(variant_classes[kind], value);
+    if (static_cast<std::size_t>(value.kind) >= variant_classes.size())
+        py::fault("channel type value of an unknown kind");
+    PyTypeObject* type = variant_classes[value.kind];
+    if (!type) py::raise_released("ChannelType");
+    return new_instance(type, value);
 }
 
 }  // namespace kelvane::channel
+
+namespace kelvane::callables {
+
+const std::span<const py::SignatureNames> ChannelType::constructors =
+    py::names_of<channel::kNoneSignature, channel::kRtdSignature, channel::kTcSignature>;
+
+PyTypeObject* ChannelType::make(py::ModuleState& state) {
+    if (!state.channel_type_class) channel::make_classes(state.channel_type_class, state.variant_classes);
+    return state.channel_type_class;
+}
+
+}  // namespace kelvane::callables

@@ -1,11 +1,23 @@
 // ChannelType and its three variant classes.
 #pragma once
 
-#include <array>
-
 #include "channel/model.hpp"
+#include "module/declaration.hpp"
 #include "module/python.hpp"
 #include "module/state.hpp"
+
+namespace kelvane::callables {
+
+// The base class and its variants ChannelType.None, .RTD and .TC, made
+// together.
+struct ChannelType : py::ClassDeclaration {
+    static constexpr const char* module = "kelvane.channel.packets.set_channel";
+    static constexpr const char* name = "ChannelType";
+    static const std::span<const py::SignatureNames> constructors;
+    static PyTypeObject* make(py::ModuleState& state);
+};
+
+}  // namespace kelvane::callables
 
 namespace kelvane::channel {
 
@@ -20,15 +32,11 @@ struct ChannelTypeObject {
     ChannelTypeValue value;
 };
 
-// New references to the base class and its variants, made together.
-struct ChannelTypeClasses {
-    PyTypeObject* base;
-    std::array<PyTypeObject*, 3> variants;  // indexed by ChannelKind
-};
-ChannelTypeClasses make_channel_type_classes();
-
-// Raises the wrong-type TypeError naming 'ChannelType'.
-[[noreturn]] void refuse_channel_type(PyObject* obj);
+// The value of `obj` where it is not an instance of the variant classes the
+// state holds: a variant's value once the state has released them (late in
+// finalization); anything else raises the wrong-type TypeError naming
+// 'ChannelType'.
+ChannelTypeValue channel_type_not_held(PyObject* obj);
 
 // An instance of any variant class to its value; anything else raises the
 // wrong-type TypeError naming 'ChannelType'. Instances of the base class or
@@ -38,8 +46,9 @@ ChannelTypeClasses make_channel_type_classes();
 inline ChannelTypeValue channel_type_from_object(PyObject* obj) {
     const PyTypeObject* type = Py_TYPE(obj);
     const auto& variant_classes = py::state().variant_classes;
-    if (type != variant_classes[1] && type != variant_classes[2] && type != variant_classes[0]) {
-        refuse_channel_type(obj);
+    if (type != variant_classes[ChannelKind::Rtd] && type != variant_classes[ChannelKind::Tc] &&
+        type != variant_classes[ChannelKind::None]) {
+        return channel_type_not_held(obj);
     }
     return reinterpret_cast<ChannelTypeObject*>(obj)->value;
 }

@@ -2,6 +2,7 @@
 // core encodes these, the binding layer wraps them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kelvane::channel {
@@ -14,6 +15,11 @@ inline constexpr SensorType kRtdTypeCount = 9;
 inline constexpr SensorType kTcTypeCount = 8;
 
 enum class ChannelKind : std::uint8_t { None = 0, Rtd = 1, Tc = 2 };
+inline constexpr std::size_t kChannelKindCount = 3;
+
+// The two enumerations of sensor types, RTDType and TCType.
+enum class SensorFamily : std::uint8_t { Rtd, Tc };
+inline constexpr std::size_t kSensorFamilyCount = 2;
 
 struct ChannelTypeValue {
     ChannelKind kind = ChannelKind::None;

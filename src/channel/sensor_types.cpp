@@ -19,14 +19,12 @@ struct Family {
     std::span<const char* const> members;
 };
 
-constexpr Family kFamilies[] = {
+constexpr py::ByKey<SensorFamily, Family, kSensorFamilyCount> kFamilies{{{
     {"RTDType", kRtdMembers},
     {"TCType", kTcMembers},
-};
+}}};
 
-const Family& family_of(SensorFamily family) { return kFamilies[static_cast<int>(family)]; }
-
-PyTypeObject* class_of(SensorFamily family) { return py::state().sensor_classes[static_cast<std::size_t>(family)]; }
+const Family& family_of(SensorFamily family) { return kFamilies[family]; }
 
 template <SensorFamily F>
 PyObject* sensor_repr(PyObject* self) {
@@ -68,18 +66,38 @@ PyTypeObject* make_class(const char* spec_name, const char* doc) {
 
 }  // namespace
 
-PyTypeObject* make_sensor_class(SensorFamily family) {
-    return family == SensorFamily::Rtd
-               ? make_class<SensorFamily::Rtd>("builtins.RTDType", nullptr)
-               : make_class<SensorFamily::Tc>("builtins.TCType", "https://en.wikipedia.org/wiki/Thermocouple#Types");
+SensorType sensor_not_held(SensorFamily family, PyObject* obj) {
+    // The family's class is known by its repr, and no class derives from it.
+    const reprfunc repr =
+        family == SensorFamily::Rtd ? &sensor_repr<SensorFamily::Rtd> : &sensor_repr<SensorFamily::Tc>;
+    if (py::state().released && Py_TYPE(obj)->tp_repr == repr) return reinterpret_cast<SensorObject*>(obj)->value;
+    py::raise_wrong_type(obj, family_of(family).name);
 }
 
-void refuse_sensor(SensorFamily family, PyObject* obj) { py::raise_wrong_type(obj, family_of(family).name); }
-
 PyObject* sensor_to_object(SensorFamily family, SensorType value) {
-    auto* object = py::allocate<SensorObject>(class_of(family));
+    PyTypeObject* type = py::state().sensor_classes[family];
+    if (!type) py::raise_released(family_of(family).name);
+    auto* object = py::allocate<SensorObject>(type);
     object->value = value;
     return reinterpret_cast<PyObject*>(object);
 }
 
 }  // namespace kelvane::channel
+
+namespace kelvane::callables {
+
+template <channel::SensorFamily Family>
+PyTypeObject* SensorTypes<Family>::make(py::ModuleState& state) {
+    PyTypeObject*& slot = state.sensor_classes[Family];
+    if (!slot) {
+        slot = Family == channel::SensorFamily::Rtd
+                   ? channel::make_class<Family>("builtins.RTDType", nullptr)
+                   : channel::make_class<Family>("builtins.TCType", "https://en.wikipedia.org/wiki/Thermocouple#Types");
+    }
+    return slot;
+}
+
+template struct SensorTypes<channel::SensorFamily::Rtd>;
+template struct SensorTypes<channel::SensorFamily::Tc>;
+
+}  // namespace kelvane::callables

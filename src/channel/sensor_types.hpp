@@ -2,12 +2,27 @@
 #pragma once
 
 #include "channel/model.hpp"
+#include "module/declaration.hpp"
 #include "module/python.hpp"
 #include "module/state.hpp"
 
-namespace kelvane::channel {
+namespace kelvane::callables {
 
-enum class SensorFamily { Rtd, Tc };
+// The two enumerations: no constructor, a class attribute per member.
+template <channel::SensorFamily Family>
+struct SensorTypes : py::ClassDeclaration {
+    static constexpr const char* module = "kelvane.channel.packets.set_channel";
+    static constexpr const char* name = Family == channel::SensorFamily::Rtd ? "RTDType" : "TCType";
+    static constexpr auto& constructors = py::names_of<>;
+    static PyTypeObject* make(py::ModuleState& state);
+};
+
+using RTDType = SensorTypes<channel::SensorFamily::Rtd>;
+using TCType = SensorTypes<channel::SensorFamily::Tc>;
+
+}  // namespace kelvane::callables
+
+namespace kelvane::channel {
 
 // The layout is here, beside the conversion, so that the variant
 // constructors read a member inline.
@@ -16,18 +31,16 @@ struct SensorObject {
     SensorType value;
 };
 
-// A new class of the family, with its members.
-PyTypeObject* make_sensor_class(SensorFamily family);
-
-// Raises the wrong-type TypeError naming the family's class.
-[[noreturn]] void refuse_sensor(SensorFamily family, PyObject* obj);
+// The value of `obj` where it is not an instance of the family's class as
+// the state holds it: a member's value once the state has released the class
+// (late in finalization); anything else raises the wrong-type TypeError
+// naming the class.
+SensorType sensor_not_held(SensorFamily family, PyObject* obj);
 
 // An instance of the family's class (or subtype) to its value; anything else
 // raises the wrong-type TypeError naming the class.
 inline SensorType sensor_from_object(SensorFamily family, PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, py::state().sensor_classes[static_cast<std::size_t>(family)])) {
-        refuse_sensor(family, obj);
-    }
+    if (!PyObject_TypeCheck(obj, py::state().sensor_classes[family])) return sensor_not_held(family, obj);
     return reinterpret_cast<SensorObject*>(obj)->value;
 }
 

@@ -31,13 +31,13 @@ std::string full_name(const ParamTable& table) {
     raise(PyExc_TypeError, message.get());
 }
 
-void bind_keyword(const ParamTable& table, PyObject* keyword, PyObject* value, PyObject** out) {
+void bind_keyword(const ParamTable& table, const InternedNames& names, PyObject* keyword, PyObject* value,
+                  PyObject** out) {
     std::size_t index = 0;
-    const InternedNames& interned = *table.interned;
-    while (index < table.count && interned[index] != keyword) ++index;
+    while (index < table.count && names[index] != keyword) ++index;
     if (index == table.count && PyUnicode_Check(keyword)) {
         index = 0;
-        while (index < table.count && PyUnicode_Compare(keyword, interned[index]) != 0) ++index;
+        while (index < table.count && PyUnicode_CompareWithASCIIString(keyword, table.names[index]) != 0) ++index;
     }
     if (index == table.count) keyword_error(table, "got an unexpected keyword argument", keyword);
     if (out[index]) keyword_error(table, "got multiple values for argument", keyword);
@@ -71,31 +71,35 @@ std::size_t bind_positional(const ParamTable& table, PyObject* const* args, std:
 
 }  // namespace
 
-void prepare_params(const ParamTable& table) {
+void intern_names(const ParamTable& table, InternedNames& names) {
     for (std::size_t i = 0; i < table.count; ++i) {
-        PyObject*& interned = (*table.interned)[i];
-        if (!interned) interned = checked(PyUnicode_InternFromString(table.names[i])).release();
+        if (!names[i]) names[i] = checked(PyUnicode_InternFromString(table.names[i])).release();
     }
+}
+
+void release_names(InternedNames& names) {
+    for (PyObject*& name : names) Py_CLEAR(name);
 }
 
 // Every keyword fills a parameter that was still empty, or raises; so when
 // the arguments given add up to the parameter count, nothing is missing and
 // no second pass is needed.
-void bind_vector(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames,
-                 PyObject** out) {
+void bind_vector(const ParamTable& table, const InternedNames& names, PyObject* const* args, std::size_t nargsf,
+                 PyObject* kwnames, PyObject** out) {
     const auto given = bind_positional(table, args, static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)), out);
     std::size_t filled = given;
     if (kwnames) {
         const auto keywords = static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames));
         for (std::size_t k = 0; k < keywords; ++k) {
-            bind_keyword(table, PyTuple_GET_ITEM(kwnames, k), args[given + k], out);
+            bind_keyword(table, names, PyTuple_GET_ITEM(kwnames, k), args[given + k], out);
         }
         filled += keywords;
     }
     if (filled < table.count) check_required(table, given, out);
 }
 
-void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out) {
+void bind_arguments(const ParamTable& table, const InternedNames& names, PyObject* args, PyObject* kwargs,
+                    PyObject** out) {
     const auto given =
         bind_positional(table, &PyTuple_GET_ITEM(args, 0), static_cast<std::size_t>(PyTuple_GET_SIZE(args)), out);
     std::size_t filled = given;
@@ -103,7 +107,7 @@ void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, P
         Py_ssize_t position = 0;
         PyObject* keyword = nullptr;
         PyObject* value = nullptr;
-        while (PyDict_Next(kwargs, &position, &keyword, &value)) bind_keyword(table, keyword, value, out);
+        while (PyDict_Next(kwargs, &position, &keyword, &value)) bind_keyword(table, names, keyword, value, out);
         filled += static_cast<std::size_t>(PyDict_GET_SIZE(kwargs));
     }
     if (filled < table.count) check_required(table, given, out);

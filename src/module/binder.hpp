@@ -12,6 +12,10 @@
 
 namespace kelvane::py {
 
+// The most parameters a callable may have: the binder's buffers are this
+// long.
+inline constexpr std::size_t kMaxParams = 5;
+
 // What the binder knows of a callable. A constant, so that the binder's work
 // over it folds away where it is used.
 struct ParamTable {
@@ -19,16 +23,23 @@ struct ParamTable {
     const char* class_name;  // set for constructors, null for module functions
     std::array<const char*, kMaxParams> names;
     std::size_t count;  // every parameter is positional-or-keyword, and required
-    InternedNames* interned;
 };
 
-// Interns a table's parameter names; called once per table at start-up.
-void prepare_params(const ParamTable& table);
+// Interned copies of a table's parameter names, so that keyword names coming
+// from call sites usually match by pointer. Each signature has its own
+// (interned_names in signature.hpp); start-up fills them and releases them.
+using InternedNames = std::array<PyObject*, kMaxParams>;
+
+void intern_names(const ParamTable& table, InternedNames& names);
+void release_names(InternedNames& names);
 
 // The general binders: fill out[0..table.count) with borrowed references.
-// Raise the binding TypeErrors.
-void bind_vector(const ParamTable& table, PyObject* const* args, std::size_t nargsf, PyObject* kwnames, PyObject** out);
-void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, PyObject** out);
+// Raise the binding TypeErrors. A keyword is matched against `names` by
+// pointer first, then by value; released (null) names still match by value.
+void bind_vector(const ParamTable& table, const InternedNames& names, PyObject* const* args, std::size_t nargsf,
+                 PyObject* kwnames, PyObject** out);
+void bind_arguments(const ParamTable& table, const InternedNames& names, PyObject* args, PyObject* kwargs,
+                    PyObject** out);
 
 // The objects one call works on: the arguments, bound to the table's
 // parameters, and the object the callable acts on or makes an instance of
@@ -46,24 +57,25 @@ void bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs, P
 class BoundArgs {
   public:
     // Fast call: an all-positional call is bound already and used in place.
-    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* self, PyObject* const* args, std::size_t nargsf,
-                                     PyObject* kwnames)
+    [[gnu::always_inline]] BoundArgs(const ParamTable& table, const InternedNames& names, PyObject* self,
+                                     PyObject* const* args, std::size_t nargsf, PyObject* kwnames)
         : self_(self) {
         if (!kwnames && static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)) == table.count) {
             items_ = args;
         } else {
-            bind_vector(table, args, nargsf, kwnames, storage_.data());
+            bind_vector(table, names, args, nargsf, kwnames, storage_.data());
             items_ = storage_.data();
         }
     }
 
     // Argument tuple and keyword dict.
-    [[gnu::always_inline]] BoundArgs(const ParamTable& table, PyObject* self, PyObject* args, PyObject* kwargs)
+    [[gnu::always_inline]] BoundArgs(const ParamTable& table, const InternedNames& names, PyObject* self,
+                                     PyObject* args, PyObject* kwargs)
         : self_(self) {
         if (!kwargs && static_cast<std::size_t>(PyTuple_GET_SIZE(args)) == table.count) {
             items_ = &PyTuple_GET_ITEM(args, 0);
         } else {
-            bind_arguments(table, args, kwargs, storage_.data());
+            bind_arguments(table, names, args, kwargs, storage_.data());
             items_ = storage_.data();
         }
     }

@@ -54,7 +54,7 @@ template <const auto& Sig, auto Make>
 template <const auto& Sig, auto Make>
 [[gnu::flatten]] PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&] {
-        BoundArgs bound(Sig.table, reinterpret_cast<PyObject*>(type), args, kwargs);
+        BoundArgs bound(Sig.table, interned_names<Sig>, reinterpret_cast<PyObject*>(type), args, kwargs);
         return make_instance<Sig, Make>(type, bound);
     });
 }
@@ -71,7 +71,7 @@ template <const auto& Sig, auto Make>
         return call_type_slots(type, args, nargsf, kwnames);
     }
     return guard([&] {
-        BoundArgs bound(Sig.table, callable, args, nargsf, kwnames);
+        BoundArgs bound(Sig.table, interned_names<Sig>, callable, args, nargsf, kwnames);
         return make_instance<Sig, Make>(type, bound);
     });
 }

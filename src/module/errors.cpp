@@ -26,8 +26,11 @@ constexpr const char* kPanicDoc =
 
 PyObject* get_panic_type() {
     PyObject* type = state().panic_type;
-    if (!type) fault("Failed to initialize new exception type.");
-    return type;
+    if (type) return type;
+    // Released with the rest of the state at finalization: a fault in a late
+    // finalizer is still reported, as a RuntimeError.
+    if (state().released) return PyExc_RuntimeError;
+    fault("Failed to initialize new exception type.");
 }
 
 void report(const Fault& fault) {

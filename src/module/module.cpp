@@ -1,13 +1,13 @@
-// Start-up: builds the root module, its submodule tree and its functions.
+// Start-up: builds the root module and its submodule tree, and places on it
+// every callable of module/callables.hpp; releases the state at finalization.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
-#include "channel/channel_config.hpp"
-#include "channel/channel_type.hpp"
-#include "channel/sensor_types.hpp"
-#include "module/functions.hpp"
+#include "module/callables.hpp"
 #include "module/kelvane.hpp"
 #include "module/state.hpp"
 
@@ -35,6 +35,14 @@ void register_module(const char* dotted_name, PyObject* module) {
     checked_status(PyObject_SetItem(modules.get(), key.get(), module));
 }
 
+void raise_released(const char* what) {
+    raise(PyExc_RuntimeError,
+          checked(PyUnicode_FromFormat("%s objects can no longer be made: kelvane released its classes when the "
+                                       "interpreter began to shut down",
+                                       what))
+              .get());
+}
+
 }  // namespace kelvane::py
 
 namespace kelvane {
@@ -49,23 +57,6 @@ PyModuleDef root_definition = {
 
 py::ModuleState& state = py::detail::module_state;
 
-// The classes are made once per interpreter, by the first body that gets to
-// them; a body that failed later leaves them for the next try.
-template <class Make>
-PyTypeObject* made_once(PyTypeObject*& slot, Make make) {
-    if (!slot) slot = make();
-    return slot;
-}
-
-PyTypeObject* channel_type_class() {
-    if (!state.channel_type_class) {
-        const channel::ChannelTypeClasses classes = channel::make_channel_type_classes();
-        state.variant_classes = classes.variants;
-        state.channel_type_class = classes.base;
-    }
-    return state.channel_type_class;
-}
-
 Ref new_module(const char* name) {
     Ref short_name = checked(PyUnicode_FromString(name));
     return checked(PyModule_NewObject(short_name.get()));
@@ -76,54 +67,81 @@ void add_submodule(PyObject* parent, PyObject* child) {
     py::add_to_module(parent, name.get(), child);
 }
 
-void add_class(PyObject* module, const char* name, PyTypeObject* type) {
-    Ref key = checked(PyUnicode_FromString(name));
-    py::add_to_module(module, key.get(), reinterpret_cast<PyObject*>(type));
+// The modules a declaration may name, the root first.
+constexpr std::string_view kModules[] = {
+    "kelvane",
+    "kelvane.channel",
+    "kelvane.channel.packets",
+    "kelvane.channel.packets.set_channel",
+    "kelvane.channel.rtd",
+    "kelvane.channel.rtd.packets",
+    "kelvane.channel.rtd.packets.set_temperature",
+};
+
+template <class... Ds>
+consteval bool modules_exist(py::CallableList<Ds...>*) {
+    return ((std::ranges::find(kModules, std::string_view(Ds::module)) != std::end(kModules)) && ...);
+}
+static_assert(modules_exist(static_cast<Callables*>(nullptr)), "a declaration names a module that is not in kModules");
+
+template <class D>
+void place(PyObject* module, D) {
+    if constexpr (std::is_base_of_v<py::FunctionDeclaration, D>) {
+        py::intern_names(D::signature.table, py::interned_names<D::signature>);
+        Ref module_name = checked(PyModule_GetNameObject(module));
+        Ref function = checked(PyCFunction_NewEx(&py::method_of<D>, module, module_name.get()));
+        Ref name = checked(PyObject_GetAttrString(function.get(), "__name__"));
+        py::add_to_module(module, name.get(), function.get());
+    } else {
+        for (const py::SignatureNames& constructor : D::constructors) {
+            py::intern_names(*constructor.table, *constructor.names);
+        }
+        PyTypeObject* type = D::make(state);
+        Ref key = checked(PyUnicode_FromString(D::name));
+        py::add_to_module(module, key.get(), reinterpret_cast<PyObject*>(type));
+    }
 }
 
-void add_function(PyObject* root, const FunctionEntry& entry) {
-    py::prepare_params(*entry.params);
-    Ref module_name = checked(PyModule_GetNameObject(root));
-    Ref function = checked(PyCFunction_NewEx(entry.method, root, module_name.get()));
-    Ref name = checked(PyObject_GetAttrString(function.get(), "__name__"));
-    py::add_to_module(root, name.get(), function.get());
+// Places on `module`, in the list's order, the callables declared on it.
+void place_callables(PyObject* module, std::string_view dotted_name) {
+    Callables::each([&]<class D>(D declaration) {
+        if (D::module == dotted_name) place(module, declaration);
+    });
 }
 
 // Every submodule is registered before it is added to its parent, and
-// children are complete before their parent is registered.
+// children are complete before their parent is registered; a module's own
+// callables come after its children.
 void build(PyObject* root) {
     Ref channel = new_module("channel");
 
     Ref channel_packets = new_module("packets");
     Ref set_channel = new_module("set_channel");
-    auto& sensors = state.sensor_classes;
-    add_class(set_channel.get(), "ChannelConfig", made_once(state.config_class, channel::make_channel_config_class));
-    add_class(set_channel.get(), "ChannelType", channel_type_class());
-    add_class(set_channel.get(), "RTDType",
-              made_once(sensors[0], [] { return channel::make_sensor_class(channel::SensorFamily::Rtd); }));
-    add_class(set_channel.get(), "TCType",
-              made_once(sensors[1], [] { return channel::make_sensor_class(channel::SensorFamily::Tc); }));
+    place_callables(set_channel.get(), "kelvane.channel.packets.set_channel");
     py::register_module("kelvane.channel.packets.set_channel", set_channel.get());
     add_submodule(channel_packets.get(), set_channel.get());
+    place_callables(channel_packets.get(), "kelvane.channel.packets");
     py::register_module("kelvane.channel.packets", channel_packets.get());
     add_submodule(channel.get(), channel_packets.get());
 
     Ref rtd = new_module("rtd");
     Ref rtd_packets = new_module("packets");
     Ref set_temperature = new_module("set_temperature");
+    place_callables(set_temperature.get(), "kelvane.channel.rtd.packets.set_temperature");
     py::register_module("kelvane.channel.rtd.packets.set_temperature", set_temperature.get());
     add_submodule(rtd_packets.get(), set_temperature.get());
+    place_callables(rtd_packets.get(), "kelvane.channel.rtd.packets");
     py::register_module("kelvane.channel.rtd.packets", rtd_packets.get());
     add_submodule(rtd.get(), rtd_packets.get());
+    place_callables(rtd.get(), "kelvane.channel.rtd");
     py::register_module("kelvane.channel.rtd", rtd.get());
     add_submodule(channel.get(), rtd.get());
 
+    place_callables(channel.get(), "kelvane.channel");
     py::register_module("kelvane.channel", channel.get());
     add_submodule(root, channel.get());
 
-    add_function(root, set_channel_request_function);
-    add_function(root, sys_reset_function);
-    add_function(root, set_temperature_request_function);
+    place_callables(root, "kelvane");
 }
 
 // CPython 3.12 runs the init function of a single-phase module in an
@@ -144,19 +162,67 @@ void refuse_where_the_interpreter_would([[maybe_unused]] PyInterpreterState* int
 #endif
 }
 
+// Runs first in the claiming interpreter's finalization (an atexit
+// callback), while objects can still be released: every reference the state
+// holds is released, so that nothing of this interpreter's module outlives it.
+// What runs later (a finalizer during module teardown) finds the classes gone:
+// the builders still work, and what would make an instance raises.
+PyObject* release_state(PyObject*, PyObject*) {
+    state.released = true;
+    Callables::each([]<class D>(D) {
+        if constexpr (std::is_base_of_v<py::FunctionDeclaration, D>) {
+            py::release_names(py::interned_names<D::signature>);
+        } else {
+            for (const py::SignatureNames& constructor : D::constructors) py::release_names(*constructor.names);
+        }
+    });
+    for (PyTypeObject*& type : state.variant_classes.values) Py_CLEAR(type);
+    for (PyTypeObject*& type : state.sensor_classes.values) Py_CLEAR(type);
+    Py_CLEAR(state.channel_type_class);
+    Py_CLEAR(state.config_class);
+    Py_CLEAR(state.built_module);
+    Py_CLEAR(state.panic_type);
+    Py_RETURN_NONE;
+}
+
+PyMethodDef release_method = {"_kelvane_release", &release_state, METH_NOARGS, nullptr};
+
 // Runs at the very end of the claiming interpreter's finalization, when no
-// Python object may be touched any more: the state is dropped, not released.
-// An interpreter started afterwards in the same process (an application that
+// Python object may be touched any more: the state is dropped (its references
+// were released above, unless the atexit callbacks were cleared). An
+// interpreter started afterwards in the same process (an application that
 // embeds Python and runs Py_Initialize again) then claims and builds the
-// module anew; the previous one's objects are gone with it.
-void forget_state() { state = py::ModuleState{}; }
+// module anew.
+void forget_state() {
+    state = py::ModuleState{};
+    Callables::each([]<class D>(D) {
+        if constexpr (std::is_base_of_v<py::FunctionDeclaration, D>) {
+            py::interned_names<D::signature> = {};
+        } else {
+            for (const py::SignatureNames& constructor : D::constructors) *constructor.names = {};
+        }
+    });
+}
+
+void register_release() {
+    Ref atexit = checked(PyImport_ImportModule("atexit"));
+    Ref callback = checked(PyCFunction_New(&release_method, nullptr));
+    Ref registered = checked(PyObject_CallMethod(atexit.get(), "register", "O", callback.get()));
+}
 
 // Claims the module for `interpreter`, or refuses if another one holds it.
-// The first claim in an interpreter's life registers the forgetting above.
+// The first claim in an interpreter's life registers the release and the
+// forgetting above.
 void claim(std::int64_t interpreter) {
     std::int64_t expected = -1;
     std::atomic_ref<std::int64_t> owner(state.owner_interpreter);
     if (owner.compare_exchange_strong(expected, interpreter)) {
+        try {
+            register_release();
+        } catch (...) {
+            owner.store(-1);
+            throw;
+        }
         if (Py_AtExit(forget_state) < 0) {
             owner.store(-1);
             py::raise(PyExc_ImportError, "kelvane cannot be imported: the process has no room left for Py_AtExit");
@@ -175,6 +241,9 @@ PyObject* initialize() {
     refuse_where_the_interpreter_would(interpreter_state);
     claim(interpreter);
     if (state.built_module) return Py_NewRef(state.built_module);
+    if (state.released) {
+        py::raise(PyExc_ImportError, "kelvane cannot be imported while its interpreter shuts down");
+    }
     if (state.building) {
         py::raise(PyExc_ImportError,
                   "kelvane is already being imported: an import of kelvane was started while the module was "

@@ -1,11 +1,11 @@
-// One declaration per callable, in the spirit of Argument Clinic: its name and
+// One signature per callable, in the spirit of Argument Clinic: its name and
 // its parameters in order, each a name and the conversion of its argument.
 // The binder's table, the conversions, the text signature its doc string
 // carries and the entry points that tie them to the body all come from it.
+// (module/declaration.hpp makes a callable of a signature and its body.)
 //
-//     constexpr auto kSignature = py::function("f", &names, py::Param{"a", py::to_u64}, ...);
-//     PyObject* f(std::uint64_t a, ...);   // the body: converted arguments in, new reference out
-//     PyMethodDef method = py::fastcall_method<kSignature, &f>();
+//     static constexpr auto signature = py::function("f", py::Param{"a", py::to_u64}, ...);
+//     static PyObject* build(std::uint64_t a, ...);   // the body: converted arguments in, new reference out
 #pragma once
 
 #include <array>
@@ -34,26 +34,42 @@ Param(const char*, Convert) -> Param<Convert>;
 
 template <class... Converts>
 struct Signature {
+    // The binder's buffers hold kMaxParams arguments.
+    static_assert(sizeof...(Converts) <= kMaxParams,
+                  "a callable has more parameters than kMaxParams (module/binder.hpp) allows");
+
     ParamTable table;
     std::tuple<Param<Converts>...> params;
 };
 
-// A module function, `name(params...)`. `interned` keeps the parameter names
-// as interned str (null for a function without parameters).
+// A module function, `name(params...)`.
 template <class... Converts>
-consteval Signature<Converts...> function(const char* name, InternedNames* interned, Param<Converts>... params) {
-    static_assert(sizeof...(Converts) <= kMaxParams);
-    return {{name, nullptr, {params.name...}, sizeof...(Converts), interned}, {params...}};
+consteval Signature<Converts...> function(const char* name, Param<Converts>... params) {
+    return {{name, nullptr, {params.name...}, sizeof...(Converts)}, {params...}};
 }
 
 // A class's constructor: `ClassName(params...)` in the class's doc string,
 // `ClassName.__new__()` in the binding errors.
 template <class... Converts>
-consteval Signature<Converts...> constructor(const char* class_name, InternedNames* interned,
-                                             Param<Converts>... params) {
-    static_assert(sizeof...(Converts) <= kMaxParams);
-    return {{"__new__", class_name, {params.name...}, sizeof...(Converts), interned}, {params...}};
+consteval Signature<Converts...> constructor(const char* class_name, Param<Converts>... params) {
+    return {{"__new__", class_name, {params.name...}, sizeof...(Converts)}, {params...}};
 }
+
+// The interned parameter names of signature `Sig`: one variable per
+// signature, so two callables never share theirs. Start-up alone fills and
+// releases them.
+template <const auto& Sig>
+inline constinit InternedNames interned_names{};
+
+// A signature's table and its interned names, as start-up walks them.
+struct SignatureNames {
+    const ParamTable* table;
+    InternedNames* names;
+};
+
+template <const auto&... Sigs>
+inline constexpr std::array<SignatureNames, sizeof...(Sigs)> names_of{
+    SignatureNames{&Sigs.table, &interned_names<Sigs>}...};
 
 namespace detail {
 
@@ -149,15 +165,27 @@ PyCFunction as_method(Function* function) {
 template <const auto& Sig, auto Body>
 [[gnu::flatten]] PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guard([&] {
-        BoundArgs bound(Sig.table, nullptr, args, static_cast<std::size_t>(nargsf), kwnames);
+        BoundArgs bound(Sig.table, interned_names<Sig>, nullptr, args, static_cast<std::size_t>(nargsf), kwnames);
         return std::apply(Body, convert_arguments<Sig>(bound));
     });
 }
 
+// The entry of a function without parameters: the interpreter itself refuses
+// any argument (METH_NOARGS).
+template <auto Body>
+PyObject* noargs(PyObject*, PyObject*) {
+    return guard([] { return Body(); });
+}
+
+// The method of module function `Sig` with body `Body`.
 template <const auto& Sig, auto Body>
-PyMethodDef fastcall_method() {
-    return {Sig.table.function_name, as_method(&fastcall<Sig, Body>), METH_FASTCALL | METH_KEYWORDS,
-            text_signature<Sig>.data()};
+PyMethodDef function_method() {
+    if constexpr (Sig.table.count == 0) {
+        return {Sig.table.function_name, &noargs<Body>, METH_NOARGS, text_signature<Sig>.data()};
+    } else {
+        return {Sig.table.function_name, as_method(&fastcall<Sig, Body>), METH_FASTCALL | METH_KEYWORDS,
+                text_signature<Sig>.data()};
+    }
 }
 
 }  // namespace kelvane::py

@@ -1,24 +1,32 @@
 // Everything the module keeps between calls, in one place.
 //
-// It is made at the first import, by start-up (module/module.cpp), the only
-// code that writes it, and it lives as long as the interpreter that made it.
-// At the very end of that interpreter's finalization it is forgotten whole:
-// not released, since no object may be touched once the interpreter is gone,
-// but dropped, so that an interpreter started again in the same process
-// builds the module afresh instead of being handed its predecessor's.
+// Start-up (module/module.cpp) is the only code that writes it: it builds the
+// module at the first import, handing each class's maker the slots that class
+// fills. The calls only read it, through state(). When the interpreter that
+// built it finalizes, start-up releases its references while objects can still
+// be released (the interpreter's atexit callbacks), and at the very end forgets
+// it whole, so that an interpreter started again in the same process builds
+// the module afresh instead of being handed its predecessor's.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
+#include "channel/model.hpp"
 #include "module/python.hpp"
 
 namespace kelvane::py {
 
-// Interned copies of a callable's parameter names, made at start-up so that
-// keyword names coming from call sites usually match by pointer.
-inline constexpr std::size_t kMaxParams = 5;
-using InternedNames = std::array<PyObject*, kMaxParams>;
+// An array indexed by the values of an enumeration, not by bare numbers.
+template <class Key, class Value, std::size_t Size>
+struct ByKey {
+    std::array<Value, Size> values{};
+
+    static constexpr std::size_t size() { return Size; }
+    constexpr Value& operator[](Key key) { return values[static_cast<std::size_t>(key)]; }
+    constexpr const Value& operator[](Key key) const { return values[static_cast<std::size_t>(key)]; }
+};
 
 struct ModuleState {
     // The interpreter that claimed the module, -1 until one has; changed
@@ -29,6 +37,9 @@ struct ModuleState {
     // import hook reached from the body's own imports) must not build a
     // second tree.
     bool building = false;
+    // Set once the references below have been released, at finalization:
+    // what needs one of them then raises instead of building it anew.
+    bool released = false;
     // The root module once its body has succeeded; later imports in the same
     // interpreter return it.
     PyObject* built_module = nullptr;
@@ -37,19 +48,20 @@ struct ModuleState {
     PyObject* panic_type = nullptr;
     PyTypeObject* config_class = nullptr;
     PyTypeObject* channel_type_class = nullptr;
-    std::array<PyTypeObject*, 3> variant_classes{};  // indexed by ChannelKind
-    std::array<PyTypeObject*, 2> sensor_classes{};   // indexed by SensorFamily
-
-    struct {
-        InternedNames set_channel_request, set_temperature_request, channel_config, none, rtd, tc;
-    } names{};
+    ByKey<channel::ChannelKind, PyTypeObject*, channel::kChannelKindCount> variant_classes{};
+    ByKey<channel::SensorFamily, PyTypeObject*, channel::kSensorFamilyCount> sensor_classes{};
 };
 
 namespace detail {
+// Named only by start-up and by state() below.
 inline constinit ModuleState module_state{};
 }  // namespace detail
 
-// What the calls read. Only start-up changes it.
+// What the calls read.
 [[gnu::always_inline]] inline const ModuleState& state() { return detail::module_state; }
+
+// Raises RuntimeError: the module's classes were released when its
+// interpreter began to finalize, and `what` needs one of them.
+[[noreturn]] void raise_released(const char* what);
 
 }  // namespace kelvane::py

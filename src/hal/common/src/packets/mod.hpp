@@ -26,25 +26,42 @@ struct CommandCode {
 inline constexpr std::size_t kHeaderSize = 1 + 4;      // address, body length
 inline constexpr std::size_t kBodyHeaderSize = 1 + 4;  // command code, id
 // The frame copies a body with two fixed-size moves of at most 16 bytes each
-// (PacketFrame::copy_short), so no body may be longer.
+// (PacketFrame::copy_short), so no body may be longer; each payload kind's
+// kMaxSize must fit in it after the command code and id.
 inline constexpr std::size_t kBodyCapacity = 32;
 inline constexpr std::size_t kPacketCapacity = kHeaderSize + kBodyCapacity;
 
 using Body = ByteBuffer<kBodyCapacity>;
 
-// A command's payload: its command code, the most bytes it encodes to (which
-// must fit the body after the code and id), and its encoder.
+// A command's payload: its command code, the most bytes it encodes to, and
+// its encoder.
 template <class Kind>
 concept PayloadKind = requires(const Kind& payload, Body& body) {
     { Kind::kCode } -> std::same_as<const CommandCode&>;
+    { Kind::kMaxSize } -> std::convertible_to<std::size_t>;
     { payload.encode(body) } -> std::same_as<void>;
-} && Kind::kMaxSize <= kBodyCapacity - kBodyHeaderSize;
+};
 
 // Asserted one kind at a time, so that the compiler names the kind and what
 // it lacks.
 template <class Kind>
 consteval bool assert_payload_kind() {
     static_assert(PayloadKind<Kind>, "a payload kind needs kCode, kMaxSize and encode(Body&)");
+    if constexpr (PayloadKind<Kind>) {
+        static_assert(Kind::kMaxSize <= kBodyCapacity - kBodyHeaderSize,
+                      "a payload kind's kMaxSize is more than kBodyCapacity leaves after the command code and id");
+    }
+    return true;
+}
+
+template <class... Kinds>
+consteval bool codes_are_unique() {
+    const std::uint8_t codes[] = {Kinds::kCode.value...};
+    for (std::size_t i = 0; i < sizeof...(Kinds); ++i) {
+        for (std::size_t j = i + 1; j < sizeof...(Kinds); ++j) {
+            if (codes[i] == codes[j]) return false;
+        }
+    }
     return true;
 }
 
@@ -53,6 +70,8 @@ consteval bool assert_payload_kind() {
 template <class... Kinds>
     requires(assert_payload_kind<Kinds>() && ...)
 struct CommandRecord {
+    static_assert(codes_are_unique<Kinds...>(), "two payload kinds of the command list share a command code");
+
     std::uint32_t id;
     std::variant<Kinds...> payload;
 };
@@ -79,7 +98,7 @@ struct PacketFrame {
     // overlap copy it in a few instructions, where a copy of variable length
     // loops or calls.
     static void copy_short(std::uint8_t* out, const std::uint8_t* in, std::size_t n) {
-        static_assert(kBodyCapacity <= 32);
+        static_assert(kBodyCapacity <= 32, "kBodyCapacity is at most 32: copy_short moves a body in two halves of 16");
         if (n >= 16) {
             std::memcpy(out, in, 16);
             std::memcpy(out + n - 16, in + n - 16, 16);
