@@ -84,7 +84,7 @@ def run_shell(command, tmp_path):
     wrapper.write_text(f'#!/bin/sh\nexec {shlex.quote(sys.executable)} "$@"\n')
     wrapper.chmod(0o755)
     env = {**os.environ, "PATH": f"{bin_dir}{os.pathsep}{os.environ['PATH']}"}
-    return subprocess.run(["sh", "-c", command], cwd=tmp_path, env=env, capture_output=True, text=True, timeout=60)
+    return subprocess.run(["sh", "-ec", command], cwd=tmp_path, env=env, capture_output=True, text=True, timeout=60)
 
 
 def assert_shows(shown, got, where):
