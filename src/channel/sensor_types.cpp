@@ -74,6 +74,12 @@ SensorType sensor_not_held(SensorFamily family, PyObject* obj) {
     py::raise_wrong_type(obj, family_of(family).name);
 }
 
+void drop_members(SensorFamily family, PyTypeObject* type) {
+    for (const char* member : family_of(family).members) {
+        if (PyObject_DelAttrString(reinterpret_cast<PyObject*>(type), member) < 0) PyErr_Clear();
+    }
+}
+
 PyObject* sensor_to_object(SensorFamily family, SensorType value) {
     PyTypeObject* type = py::state().sensor_classes[family];
     if (!type) py::raise_released(family_of(family).name);

@@ -44,6 +44,11 @@ inline SensorType sensor_from_object(SensorFamily family, PyObject* obj) {
     return reinterpret_cast<SensorObject*>(obj)->value;
 }
 
+// Removes the members from the family's class. They hold their class, and
+// the collector cannot see that (instances are not tracked), so the class
+// and its members are freed only once the members are gone.
+void drop_members(SensorFamily family, PyTypeObject* type);
+
 // Always a new instance holding `value`.
 PyObject* sensor_to_object(SensorFamily family, SensorType value);
 

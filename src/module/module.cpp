@@ -166,7 +166,8 @@ void refuse_where_the_interpreter_would([[maybe_unused]] PyInterpreterState* int
 // callback), while objects can still be released: every reference the state
 // holds is released, so that nothing of this interpreter's module outlives it.
 // What runs later (a finalizer during module teardown) finds the classes gone:
-// the builders still work, and what would make an instance raises.
+// the builders still work, what would make an instance raises, and RTDType
+// and TCType have lost their members.
 PyObject* release_state(PyObject*, PyObject*) {
     state.released = true;
     Callables::each([]<class D>(D) {
@@ -177,7 +178,11 @@ PyObject* release_state(PyObject*, PyObject*) {
         }
     });
     for (PyTypeObject*& type : state.variant_classes.values) Py_CLEAR(type);
-    for (PyTypeObject*& type : state.sensor_classes.values) Py_CLEAR(type);
+    for (const channel::SensorFamily family : {channel::SensorFamily::Rtd, channel::SensorFamily::Tc}) {
+        PyTypeObject*& type = state.sensor_classes[family];
+        if (type) channel::drop_members(family, type);
+        Py_CLEAR(type);
+    }
     Py_CLEAR(state.channel_type_class);
     Py_CLEAR(state.config_class);
     Py_CLEAR(state.built_module);
