@@ -37,9 +37,9 @@ void register_module(const char* dotted_name, PyObject* module) {
 
 void raise_released(const char* what) {
     raise(PyExc_RuntimeError,
-          checked(PyUnicode_FromFormat("%s objects can no longer be made: kelvane released its classes when the "
-                                       "interpreter began to shut down",
-                                       what))
+          checked(
+              PyUnicode_FromFormat(
+                  "%s objects can no longer be made: kelvane released its classes as the interpreter shut down", what))
               .get());
 }
 
@@ -162,13 +162,14 @@ void refuse_where_the_interpreter_would([[maybe_unused]] PyInterpreterState* int
 #endif
 }
 
-// Runs first in the claiming interpreter's finalization (an atexit
-// callback), while objects can still be released: every reference the state
-// holds is released, so that nothing of this interpreter's module outlives it.
-// What runs later (a finalizer during module teardown) finds the classes gone:
-// the builders still work, what would make an instance raises, and RTDType
-// and TCType have lost their members.
-PyObject* release_state(PyObject*, PyObject*) {
+// Runs in the claiming interpreter's finalization, after its modules have
+// been torn down but while objects can still be freed (an exit callback of
+// the interpreter's own, not of the atexit module, so that registering it
+// imports nothing): every reference the state holds is released, so that
+// nothing of this interpreter's module outlives it. What runs later finds the
+// classes gone: the builders still work, what would make an instance raises,
+// and RTDType and TCType have lost their members.
+void release_state(void*) {
     state.released = true;
     Callables::each([]<class D>(D) {
         if constexpr (std::is_base_of_v<py::FunctionDeclaration, D>) {
@@ -187,10 +188,7 @@ PyObject* release_state(PyObject*, PyObject*) {
     Py_CLEAR(state.config_class);
     Py_CLEAR(state.built_module);
     Py_CLEAR(state.panic_type);
-    Py_RETURN_NONE;
 }
-
-PyMethodDef release_method = {"_kelvane_release", &release_state, METH_NOARGS, nullptr};
 
 // Runs at the very end of the claiming interpreter's finalization, when no
 // Python object may be touched any more: the state is dropped (its references
@@ -209,21 +207,23 @@ void forget_state() {
     });
 }
 
-void register_release() {
-    Ref atexit = checked(PyImport_ImportModule("atexit"));
-    Ref callback = checked(PyCFunction_New(&release_method, nullptr));
-    Ref registered = checked(PyObject_CallMethod(atexit.get(), "register", "O", callback.get()));
+void register_release(PyInterpreterState* interpreter) {
+#if PY_VERSION_HEX >= 0x030D0000
+    py::checked_status(PyUnstable_AtExit(interpreter, release_state, nullptr));
+#else
+    py::checked_status(_Py_AtExit(interpreter, release_state, nullptr));
+#endif
 }
 
 // Claims the module for `interpreter`, or refuses if another one holds it.
 // The first claim in an interpreter's life registers the release and the
 // forgetting above.
-void claim(std::int64_t interpreter) {
+void claim(PyInterpreterState* interpreter_state, std::int64_t interpreter) {
     std::int64_t expected = -1;
     std::atomic_ref<std::int64_t> owner(state.owner_interpreter);
     if (owner.compare_exchange_strong(expected, interpreter)) {
         try {
-            register_release();
+            register_release(interpreter_state);
         } catch (...) {
             owner.store(-1);
             throw;
@@ -244,7 +244,7 @@ PyObject* initialize() {
     const std::int64_t interpreter = PyInterpreterState_GetID(interpreter_state);
     if (interpreter == -1) py::raise_pending();
     refuse_where_the_interpreter_would(interpreter_state);
-    claim(interpreter);
+    claim(interpreter_state, interpreter);
     if (state.built_module) return Py_NewRef(state.built_module);
     if (state.released) {
         py::raise(PyExc_ImportError, "kelvane cannot be imported while its interpreter shuts down");

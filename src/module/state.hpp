@@ -4,7 +4,7 @@
 // module at the first import, handing each class's maker the slots that class
 // fills. The calls only read it, through state(). When the interpreter that
 // built it finalizes, start-up releases its references while objects can still
-// be released (the interpreter's atexit callbacks), and at the very end forgets
+// be freed (an exit callback of that interpreter), and at the very end forgets
 // it whole, so that an interpreter started again in the same process builds
 // the module afresh instead of being handed its predecessor's.
 #pragma once
