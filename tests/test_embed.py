@@ -108,19 +108,18 @@ RESTARTS = 50
 # What a restart may leave behind beyond one that imports only struct.
 HEAP_PER_RESTART = 8 * 1024
 
-# Code that runs after kelvane has released what it holds, late in
-# finalization: an exit callback of the interpreter's own, registered after
-# kelvane's. The builtins are gone by then, so it brings its own.
+# Code that runs late in finalization, around the time kelvane releases what
+# it holds: an exit callback of the interpreter's own, registered before
+# kelvane's first import or after it (REGISTER), since interpreters differ in
+# the order they run them. The builtins are gone by then, so it brings its own.
 LATE_CALLS = """
 import ctypes, os
-import kelvane
-from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
+held = {}
 
-def late(_, cfg=ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 10.0),
-         build=kelvane.set_channel_request, temperature=kelvane.set_temperature_request, tc=ChannelType.TC,
-         k=TCType.K, write=os.write, RuntimeError=RuntimeError, str=str, type=type):
-    out = [build(1, cfg, 7).hex(), temperature(1, 2.0, id=3).hex()]
-    for read in (lambda: cfg.channel_type, lambda: tc(k)[0]):
+def late(_, held=held, write=os.write, RuntimeError=RuntimeError, str=str, type=type):
+    cfg = held["cfg"]
+    out = [held["build"](1, cfg, 7).hex(), held["temperature"](1, 2.0, id=3).hex()]
+    for read in (lambda: cfg.channel_type, lambda: held["tc"](held["k"])[0]):
         try:
             out.append(type(read()).__name__)
         except RuntimeError as exc:
@@ -133,7 +132,16 @@ get_interpreter = ctypes.pythonapi.PyInterpreterState_Get
 get_interpreter.restype = ctypes.c_void_p
 at_exit = getattr(ctypes.pythonapi, "PyUnstable_AtExit", None) or ctypes.pythonapi._Py_AtExit
 at_exit.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p]
-at_exit(get_interpreter(), callback, None)
+if REGISTER == "before":
+    at_exit(get_interpreter(), callback, None)
+
+import kelvane
+from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
+held.update(cfg=ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 10.0),
+            build=kelvane.set_channel_request, temperature=kelvane.set_temperature_request, tc=ChannelType.TC,
+            k=TCType.K)
+if REGISTER == "after":
+    at_exit(get_interpreter(), callback, None)
 """
 
 # One cycle of an application: every class made, a keyword call bound.
@@ -156,8 +164,11 @@ def test_calls_after_release(tmp_path):
     cfg = ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 10.0)
     packets = [kelvane.set_channel_request(1, cfg, 7).hex(), kelvane.set_temperature_request(1, 2.0, 3).hex()]
     released = "objects can no longer be made: kelvane released its classes as the interpreter shut down"
-    line = " | ".join([*packets, f"ChannelType {released}", f"TCType {released}"])
-    assert _run([str(program), LATE_CALLS]).splitlines() == [line, line]
+    before = " | ".join([*packets, "ChannelType_RTD", "TCType"])
+    after = " | ".join([*packets, f"ChannelType {released}", f"TCType {released}"])
+    runs = [_run([str(program), f"REGISTER = {where!r}\n{LATE_CALLS}"]).splitlines() for where in ("before", "after")]
+    assert all(len(lines) == 2 and set(lines) <= {before, after} for lines in runs), runs
+    assert after in runs[0] + runs[1], "no call came after the release"
 
 
 @pytest.mark.slow
