@@ -157,6 +157,10 @@ kelvane.set_channel_request(1, cfg, id=7)
 def test_calls_after_release(tmp_path):
     """The builders still work; what would make an instance of a released
     class raises a RuntimeError that says so."""
+    if sys.version_info < (3, 13):
+        # Even a callback that returns at once aborts 3.12.1 there ("free():
+        # invalid pointer"), with or without kelvane.
+        pytest.skip("3.12 cannot call back into ctypes from its exit callbacks")
     kind, library = _libpython()[0] if _libpython() else pytest.skip("no libpython")
     program = _build(EMBED / "two_cycles.c", kind, library, tmp_path)
     from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType
