@@ -31,23 +31,23 @@ def set_channel_request(c_number: SupportsIndex, c_config: ChannelConfig, id: Su
     called: changing it afterwards does not change the packet.
 
     Args:
-        c_number: the channel, 0 to 2**64 - 1 (an `int` or any object with
+        c_number: the channel, 0 to `2**64 - 1` (an `int` or any object with
             `__index__`; not a `float`). The address byte is
             `(c_number + 0x10) % 256`, so channels 240 and up wrap round to
             the addresses of channels 0, 1, ...
         c_config: the channel's configuration, a `ChannelConfig`.
-        id: the packet id, 0 to 2**32 - 1, sent as a big-endian u32.
+        id: the packet id, 0 to `2**32 - 1`, sent as a big-endian u32.
 
     Returns:
-        The packet: address byte, body length, command code 0x00, `id`, then
-        the channel kind (0x00 unused, 0x01 RTD, 0x02 thermocouple), the
-        sensor code (`int()` of the member; absent for an unused channel) and
-        the four resistances as big-endian binary32.
+        The packet, made of the address byte, body length, command code
+        0x00, `id`, then the channel kind (0x00 unused, 0x01 RTD, 0x02
+        thermocouple), the sensor code (`int()` of the member; absent for an
+        unused channel) and the four resistances as big-endian binary32.
 
     Raises:
         TypeError: an argument of the wrong type; the message begins with
-            ``argument 'c_number': ``, ``argument 'c_config': `` or
-            ``argument 'id': ``.
+            ``argument 'c_number':``, ``argument 'c_config':`` or
+            ``argument 'id':``.
         OverflowError: `c_number` or `id` out of its range.
 
     Example:
@@ -76,22 +76,22 @@ def set_temperature_request(
     """Build the packet that sets the temperature of channel `c_number`: 14 bytes.
 
     Args:
-        c_number: the channel, 0 to 2**64 - 1; the address byte is
+        c_number: the channel, 0 to `2**64 - 1`; the address byte is
             `(c_number + 0x10) % 256`, as for `set_channel_request`.
         temperature_value: a real number (`float`, `int`, `bool`, or an
             object with `__float__` or `__index__`), sent as an IEEE 754
             binary32, big-endian, narrowed with round-to-nearest-even. No
             unit, range or clamping is applied: a magnitude beyond binary32
             goes out as an infinity, NaN as NaN.
-        id: the packet id, 0 to 2**32 - 1, sent as a big-endian u32.
+        id: the packet id, 0 to `2**32 - 1`, sent as a big-endian u32.
 
     Returns:
-        The packet: address byte, body length 9, command code 0xF0, `id`,
-        then the four bytes of the temperature.
+        The packet, made of the address byte, body length 9, command code
+        0xF0, `id`, then the four bytes of the temperature.
 
     Raises:
         TypeError: an argument of the wrong type; the message begins with
-            ``argument '<name>': ``.
+            ``argument '<name>':``.
         OverflowError: `c_number` or `id` out of its range, or an `int`
             temperature too large for a double.
 

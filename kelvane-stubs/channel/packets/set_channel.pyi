@@ -262,7 +262,7 @@ class ChannelConfig:
     Raises:
         TypeError: `channel_type` is not a `ChannelType` variant, or a
             resistance is not a real number; the message begins with
-            ``argument '<field>': ``.
+            ``argument '<field>':``.
         OverflowError: an `int` resistance too large for a double.
 
     Example:
@@ -288,7 +288,7 @@ class ChannelConfig:
     ) -> ChannelConfig: ...
     @property
     def channel_type(self) -> _AnyChannelType:
-        """How the channel is driven: a `ChannelType` variant.
+        """How the channel is driven, as a `ChannelType` variant.
 
         Set it to any variant; a read returns a new object of the stored
         variant's class, with a new sensor member (compare that by `int()`).
