@@ -223,7 +223,8 @@ class ChannelType_None(ChannelType):
     """An unused channel: `getattr(ChannelType, "None")()`.
 
     Takes no arguments and holds no sensor: `len(v)` is 0, so `v` is false,
-    and every index raises `IndexError`. Its packet has no sensor byte.
+    and `v[i]` always raises (`IndexError`; `OverflowError` for a negative
+    `i`). Its packet has no sensor byte.
     At run time the class is reached only as `getattr(ChannelType, "None")`;
     import this name for annotations only (under `TYPE_CHECKING`).
 
