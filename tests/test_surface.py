@@ -70,11 +70,17 @@ def _stub_edit(path, old, new):
         ),
         (
             _stub_edit("channel/packets/set_channel.pyi", "@type_check_only\n", ""),
-            "kelvane.channel.packets.set_channel.ChannelType_None: class derived from ChannelType, called as (), "
-            "not a name of its module in the module; class derived from ChannelType, called as () in the stubs",
+            "kelvane.channel.packets.set_channel.ChannelType_None: final class derived from ChannelType, called as (), "
+            "not a name of its module in the module; final class derived from ChannelType, called as () in the stubs",
+        ),
+        (
+            _stub_edit("channel/packets/set_channel.pyi", "@final\nclass ChannelConfig", "class ChannelConfig"),
+            "kelvane.channel.packets.set_channel.ChannelConfig: final class, called as (channel_type, max_resistance, "
+            "min_resistance, shunt_resistance, r_ain0) in the module; class, called as (channel_type, "
+            "max_resistance, min_resistance, shunt_resistance, r_ain0) in the stubs",
         ),
     ],
-    ids=["extra function", "missing member", "parameter kind", "__all__ order", "None variant importable"],
+    ids=["extra function", "missing member", "parameter kind", "__all__ order", "None variant importable", "not final"],
 )
 def test_stub_drift_is_reported(tmp_path, edit, problem):
     stubs = shutil.copytree(STUBS, tmp_path / "stubs")
