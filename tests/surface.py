@@ -27,8 +27,18 @@ import types
 
 _SUBCLASSABLE = 1 << 10  # Py_TPFLAGS_BASETYPE
 
-# Attributes every class has, or that are not part of what a caller uses.
-_CLASS_BOOKKEEPING = {"__new__", "__init__", "__doc__", "__module__", "__qualname__", "__repr__", "__str__"}
+# Attributes every class has, or that are not part of what a caller uses
+# (copyreg caches __slotnames__ on a class once copy or pickle has tried it).
+_CLASS_BOOKKEEPING = {
+    "__new__",
+    "__init__",
+    "__doc__",
+    "__module__",
+    "__qualname__",
+    "__repr__",
+    "__str__",
+    "__slotnames__",
+}
 
 
 class _Default:
