@@ -110,13 +110,17 @@ def _runtime_class(cls: type, key: str, module_key: str, out: dict, type_check_o
             out[f"{key}.{name}"] = f"value {value!r}"
 
 
-def _runtime_module(module: types.ModuleType, key: str, out: dict) -> None:
+def _runtime_module(module: types.ModuleType, key: str, out: dict, seen: set) -> None:
     out[key] = f"module, {_describe_all(getattr(module, '__all__', None))}"
+    seen.add(id(module))
     for name, value in vars(module).items():
         if name.startswith("_"):
             continue
         if isinstance(value, types.ModuleType):
-            _runtime_module(value, f"{key}.{name}", out)
+            if id(value) in seen:  # a module of the tree bound a second time
+                out[f"{key}.{name}"] = f"module {value.__name__} again"
+            else:
+                _runtime_module(value, f"{key}.{name}", out, seen)
         elif isinstance(value, type):
             _runtime_class(value, f"{key}.{name}", key, out)
         elif callable(value):
@@ -128,7 +132,7 @@ def _runtime_module(module: types.ModuleType, key: str, out: dict) -> None:
 def running_surface(module: types.ModuleType) -> dict[str, str]:
     """The public surface of `module` (kelvane, or a build of it) as it runs."""
     out: dict[str, str] = {}
-    _runtime_module(module, module.__name__, out)
+    _runtime_module(module, module.__name__, out, set())
     return out
 
 
