@@ -1,7 +1,8 @@
 """The docs site's two halves, run by scripts/docs-site in the docs venv.
 
 stage SRC: lays out README.md (as the start page, index.md), docs/*.md,
-    CHANGELOG.md and the stubs (as the package kelvane) under SRC for Sphinx.
+    CHANGELOG.md and the API page under SRC for Sphinx, and the stubs (as the
+    package kelvane) beside it for the API page.
 check HTML SHOTS: opens every page of the built site in headless Chromium.
 """
 
@@ -9,6 +10,7 @@ import argparse
 import ast
 import functools
 import http.server
+import os
 import pathlib
 import re
 import shutil
@@ -19,24 +21,47 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 # Debian's package; Playwright drives it and downloads no browser of its own.
 CHROMIUM = "/usr/bin/chromium"
 
-# A Markdown link target (inline or reference style) that names README.md,
-# from the tree's root or from docs/.
-README_LINK = re.compile(r"(\]\(\s*<?|^\s*\[[^\]]+\]:\s*<?)((?:\.\./)*)README\.md", re.MULTILINE)
-# Local link targets: no scheme, no bare anchor.
-LOCAL_LINK = re.compile(r"\]\(\s*<?(?![a-z][a-z0-9+.-]*:|#)([^)\s>#]+)")
+# A Markdown link's local target (inline or reference style; no scheme, no
+# bare anchor), without its anchor.
+LOCAL_LINK = re.compile(r"(\]\(\s*<?|^\s*\[[^\]]+\]:\s*<?)(?![a-z][a-z0-9+.-]*:|#)([^)\s>#]+)", re.MULTILINE)
+SITE = ROOT / "build" / "docs" / "html"
 
 
 # The pages of docs/ that lead the navigation, in this order; the others follow
 # by name.
 LEADING = ["reference.md", "api.md", "wire-format.md"]
 
+# The API page, docs/api.md on the site only: its directives would show as
+# raw text where docs/ is read as plain Markdown.
+API_PAGE = """# API
+
+Every function and class of kelvane, from its type stubs: the same text an
+editor shows on hover. The [reference](reference.md) covers the same ground
+with more corner cases.
+
+## Packet builders
+
+```{eval-rst}
+.. autoapimodule:: kelvane
+   :members: set_channel_request, sys_reset, set_temperature_request
+```
+
+## Channel model
+
+```{eval-rst}
+.. autoapimodule:: kelvane.channel.packets.set_channel
+   :members:
+   :undoc-members:
+```
+"""
+
 
 def pages():
     """(path in the tree, path in the site's sources) of every page, in the
     navigation's order."""
     yield ROOT / "README.md", pathlib.Path("index.md")
-    docs = sorted((ROOT / "docs").glob("*.md"), key=lambda p: ((LEADING + [p.name]).index(p.name), p.name))
-    for path in docs:
+    docs = [*(ROOT / "docs").glob("*.md"), ROOT / "docs" / "api.md"]
+    for path in sorted(docs, key=lambda p: ((LEADING + [p.name]).index(p.name), p.name)):
         yield path, path.relative_to(ROOT)
     if (ROOT / "CHANGELOG.md").exists():
         yield ROOT / "CHANGELOG.md", pathlib.Path("CHANGELOG.md")
@@ -49,19 +74,10 @@ def stage(src):
             shutil.rmtree(old)
     staged = dict(pages())
     for tree_path, site_path in staged.items():
-        text = tree_path.read_text()
-        # README.md is the start page, index.md, on the site.
-        text = README_LINK.sub(lambda m: m[1] + m[2] + "index.md", text)
+        text = API_PAGE if site_path.as_posix() == "docs/api.md" else tree_path.read_text()
+        text = LOCAL_LINK.sub(lambda m, tree=tree_path, site=site_path: m[1] + site_target(src, tree, site, m[2]), text)
         (src / site_path).parent.mkdir(parents=True, exist_ok=True)
         (src / site_path).write_text(text)
-        # Other files of the tree that a page links to (an example, a test)
-        # come along, and the site offers them for download.
-        for target in LOCAL_LINK.findall(text):
-            linked = (tree_path.parent / target).resolve()
-            if linked.is_file() and linked.suffix != ".md" and ROOT in linked.parents:
-                copy = src / site_path.parent / target
-                copy.parent.mkdir(parents=True, exist_ok=True)
-                shutil.copyfile(linked, copy)
     # Every page in the navigation, in the order of pages().
     entries = [site.with_suffix("").as_posix() for site in staged.values() if site.name != "index.md"]
     with open(src / "index.md", "a") as index:
@@ -73,6 +89,25 @@ def stage(src):
         copy = stubs / "kelvane" / path.relative_to(ROOT / "kelvane-stubs")
         copy.parent.mkdir(parents=True, exist_ok=True)
         copy.write_text(expand_private_aliases(path.read_text()))
+
+
+def site_target(src, tree_path, site_path, target):
+    """A page's local link target as the site's sources need it."""
+    linked = (tree_path.parent / target).resolve()
+    if linked == ROOT / "README.md":
+        linked = ROOT / "index.md"  # the start page
+    elif SITE in linked.parents or linked == SITE:
+        # The built site itself (the README says where it lands): that page
+        # of the site.
+        page = linked / "index.html" if linked.suffix != ".html" else linked
+        linked = ROOT / page.relative_to(SITE).with_suffix(".md")
+    elif linked.is_file() and linked.suffix != ".md" and ROOT in linked.parents and "build" not in linked.parts:
+        # Another file of the tree (an example, a test) comes along, and the
+        # site offers it for download.
+        copy = src / linked.relative_to(ROOT)
+        copy.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(linked, copy)
+    return os.path.relpath(linked, ROOT / site_path.parent) if ROOT in linked.parents else target
 
 
 def expand_private_aliases(text):
