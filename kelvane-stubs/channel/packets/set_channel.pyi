@@ -163,7 +163,7 @@ class ChannelType:
         def __new__(cls, _0: RTDType) -> ChannelType.RTD: ...
         @property
         def _0(self) -> RTDType:
-            """The sensor type, as a new `RTDType` object on every read.
+            """The sensor type, as a new `RTDType` object on every read (read-only).
 
             Being new, it is not `==` to the class attribute, not the same
             dictionary key and does not match `case RTDType.PT100:`; compare
@@ -198,7 +198,7 @@ class ChannelType:
         def __new__(cls, _0: TCType) -> ChannelType.TC: ...
         @property
         def _0(self) -> TCType:
-            """The sensor type, as a new `TCType` object on every read.
+            """The sensor type, as a new `TCType` object on every read (read-only).
 
             Being new, it is not `==` to the class attribute, not the same
             dictionary key and does not match `case TCType.K:`; compare it
@@ -293,7 +293,8 @@ class ChannelConfig:
 
         Set it to any variant; a read returns a new object of the stored
         variant's class, with a new sensor member (compare that by `int()`).
-        Anything else raises `TypeError` (``argument 'channel_type': ...``).
+        Anything else, a sensor member included, raises `TypeError`
+        (``argument 'channel_type': ...``) and keeps the old value.
 
         Example:
             >>> cfg = ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 10.0)
@@ -305,7 +306,13 @@ class ChannelConfig:
     def channel_type(self, value: ChannelType, /) -> None: ...
     @property
     def max_resistance(self) -> float:
-        """Maximum resistance, stored and sent as a binary32 float.
+        """Maximum resistance, stored and sent as an IEEE 754 binary32.
+
+        Set it to a `float`, `int`, `bool` or an object with `__float__` or
+        `__index__`; the value is narrowed with round-to-nearest-even, and no
+        unit or range is checked. Anything else raises `TypeError`
+        (``argument 'max_resistance':``), an `int` too large for a double
+        `OverflowError`; either way the field keeps its value.
 
         Example:
             >>> ChannelConfig(ChannelType.RTD(RTDType.PT100), 400, 18.0, 1000.0, 10.0).max_resistance
@@ -315,7 +322,13 @@ class ChannelConfig:
     def max_resistance(self, value: _Real, /) -> None: ...
     @property
     def min_resistance(self) -> float:
-        """Minimum resistance, stored and sent as a binary32 float.
+        """Minimum resistance, stored and sent as an IEEE 754 binary32.
+
+        Set it to a `float`, `int`, `bool` or an object with `__float__` or
+        `__index__`; the value is narrowed with round-to-nearest-even, and no
+        unit or range is checked. Anything else raises `TypeError`
+        (``argument 'min_resistance':``), an `int` too large for a double
+        `OverflowError`; either way the field keeps its value.
 
         Example:
             >>> ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, -1e39, 1000.0, 10.0).min_resistance
@@ -325,7 +338,13 @@ class ChannelConfig:
     def min_resistance(self, value: _Real, /) -> None: ...
     @property
     def shunt_resistance(self) -> float:
-        """Shunt resistance, stored and sent as a binary32 float.
+        """Shunt resistance, stored and sent as an IEEE 754 binary32.
+
+        Set it to a `float`, `int`, `bool` or an object with `__float__` or
+        `__index__`; the value is narrowed with round-to-nearest-even, and no
+        unit or range is checked. Anything else raises `TypeError`
+        (``argument 'shunt_resistance':``), an `int` too large for a double
+        `OverflowError`; either way the field keeps its value.
 
         Example:
             >>> ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, True, 10.0).shunt_resistance
@@ -335,7 +354,13 @@ class ChannelConfig:
     def shunt_resistance(self, value: _Real, /) -> None: ...
     @property
     def r_ain0(self) -> float:
-        """The `r_ain0` resistance, stored and sent as a binary32 float.
+        """The `r_ain0` resistance, stored and sent as an IEEE 754 binary32.
+
+        Set it to a `float`, `int`, `bool` or an object with `__float__` or
+        `__index__`; the value is narrowed with round-to-nearest-even, and no
+        unit or range is checked. Anything else raises `TypeError`
+        (``argument 'r_ain0':``), an `int` too large for a double
+        `OverflowError`; either way the field keeps its value.
 
         Example:
             >>> ChannelConfig(ChannelType.RTD(RTDType.PT100), 400.0, 18.0, 1000.0, 0.1).r_ain0
