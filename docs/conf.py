@@ -1,6 +1,7 @@
 """Sphinx configuration of the docs site; scripts/docs-site builds it."""
 
 import pathlib
+import re
 
 import autoapi._astroid_utils
 
@@ -20,9 +21,9 @@ myst_heading_anchors = 6
 # level-1 one; that skip is a matter of style, not a broken page.
 suppress_warnings = ["myst.header"]
 
-# The API page (docs/api.md) is made from the stubs, staged beside the
-# sources as the package kelvane, with autoapi's directives; autoapi makes
-# no pages of its own.
+# The API page (docs/api.md on the site, written by scripts/docs_site.py)
+# documents the stubs, staged beside the sources as the package kelvane,
+# with autoapi's directives; autoapi makes no pages of its own.
 autoapi_dirs = [str(pathlib.Path(__file__).resolve().parent.parent / "build" / "docs" / "stubs" / "kelvane")]
 autoapi_file_patterns = ["*.pyi"]
 autoapi_generate_api_docs = False
@@ -73,8 +74,7 @@ def _signature_from_new(app, what, name, obj, options, signature, return_annotat
     new = next((child for child in obj.children if child.short_name == "__new__"), None)
     if new is None:
         return None
-    params = [p.strip() for p in new.args.split(",") if p.strip() not in ("", "cls")]
-    return "(" + ", ".join(params) + ")", return_annotation
+    return "(" + re.sub(r"^cls\b,?\s*", "", new.args) + ")", return_annotation
 
 
 def setup(app):
