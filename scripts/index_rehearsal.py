@@ -195,7 +195,7 @@ def main(argv: list[str]) -> int:
         else:
             print(__doc__, file=sys.stderr)
             return 2
-    except (ReadmeError, ValueError) as e:
+    except (ReadmeError, ValueError, OSError) as e:
         print(e, file=sys.stderr)
         return 1
     return 0
