@@ -3,8 +3,8 @@
     index_rehearsal.py readme README OUTDIR
         From README's Install section, the first two lines of its first ```sh
         block, into OUTDIR/install.txt; from its Quick start section, the first
-        ```python block into OUTDIR/quickstart.py and the output it shows into
-        OUTDIR/expected.txt.
+        ```python block into OUTDIR/quickstart.py and the ```text block after
+        it, the output it shows, into OUTDIR/expected.txt.
     index_rehearsal.py installed
         Run by the interpreter under test, in its venv: prints as JSON what
         that interpreter is and which kelvane wheel files it holds.
@@ -24,7 +24,6 @@ import json
 import re
 import shlex
 import sys
-import tokenize
 import zipfile
 from pathlib import Path
 
@@ -80,45 +79,17 @@ def install_lines(text: str) -> list[str]:
     return lines
 
 
-def printed_in_comments(code: str) -> list[str]:
-    """The output a block shows as comments: the comment on a line that calls
-    print(), else the comment lines right below it."""
-    comments: dict[int, str] = {}
-    prints: set[int] = set()
-    code_lines: set[int] = set()
-    for tok in tokenize.generate_tokens(io.StringIO(code).readline):
-        row = tok.start[0]
-        if tok.type == tokenize.COMMENT:
-            comments[row] = tok.string[1:].strip()
-        elif tok.type not in (tokenize.NL, tokenize.NEWLINE, tokenize.INDENT, tokenize.DEDENT, tokenize.ENDMARKER):
-            code_lines.add(row)
-            if tok.type == tokenize.NAME and tok.string == "print":
-                prints.add(row)
-    shown = []
-    for row in sorted(prints):
-        if row in comments:
-            shown.append(comments[row])
-            continue
-        row += 1
-        while row in comments and row not in code_lines:
-            shown.append(comments[row])
-            row += 1
-    return shown
-
-
 def quick_start(text: str) -> tuple[str, list[str]]:
-    """The quick start's code and the lines the README says it prints: the
-    first ```text block after the code, or else its print() comments."""
+    """The quick start's code and the lines the README says it prints, the
+    first ```text block after the code."""
     blocks = fenced_blocks(section(text, "Quick start"))
     first = next((i for i, (lang, _) in enumerate(blocks) if lang == "python"), None)
     if first is None:
         raise ReadmeError("the Quick start section has no ```python block")
     code = "\n".join(blocks[first][1]) + "\n"
     shown = next((body for lang, body in blocks[first + 1 :] if lang == "text"), None)
-    if shown is None:
-        shown = printed_in_comments(code)
     if not shown:
-        raise ReadmeError("the Quick start section shows no output to compare with")
+        raise ReadmeError("the Quick start section shows no output (a ```text block after the code)")
     return code, shown
 
 
