@@ -1,4 +1,4 @@
-"""Configure a temperature board over a serial link.
+r"""Configure a temperature board over a serial link.
 
 Builds one set-channel packet per channel given on the command line, then the
 optional set-temperature packets and a closing reset, writes them all to the
@@ -10,13 +10,13 @@ byte written to it, so the example runs without hardware and shows exactly
 what a board would receive; there the stream read back must equal the one
 sent (the echo check). For a real board give its device and speed::
 
-    python examples/configure_board.py --port /dev/ttyUSB0 --baud 115200 \\
+    python examples/configure_board.py --port /dev/ttyUSB0 --baud 115200 \
         0=rtd:PT100:400:18:1000:10 1=tc:K:50:0.5:100:1 2=none
 
 A real port is not expected to echo; ``--echo`` checks for an echo anyway
 (a link wired back on itself). A failed echo check, or any error of the link
-(a port that cannot be opened, a write that times out), ends the run with a
-one-line message and exit status 1.
+(a port that cannot be opened, a write that fails or times out, a read that
+fails), ends the run with a one-line message and exit status 1.
 
 A channel is written ``CHANNEL=KIND[:SENSOR][:MAX:MIN:SHUNT:R_AIN0]``: KIND is
 ``rtd``, ``tc`` or ``none``; SENSOR an RTDType or TCType member name (not
@@ -27,7 +27,10 @@ kelvane and pyserial (``pip install kelvane[serial]``).
 from __future__ import annotations
 
 import argparse
+import errno
 import math
+import os
+import stat
 import struct
 import sys
 import time
@@ -38,6 +41,16 @@ import serial
 
 import kelvane
 from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
+
+# What a failing link can raise. On POSIX, pyserial's flush() lets termios.error
+# through (EIO once the other end has hung up), which is no OSError.
+LINK_ERRORS: tuple[type[Exception], ...] = (serial.SerialException, OSError)
+if sys.platform != "win32":
+    import grp
+    import pwd
+    import termios
+
+    LINK_ERRORS += (termios.error,)
 
 # Frame layout: address byte, body length (u32), then the body: command code
 # (u8), id (u32), payload. All big-endian.
@@ -109,6 +122,8 @@ def parse_channel(text: str) -> ChannelSetting:
             example = "rtd:PT100" if kind.lower() == "rtd" else "tc:K"
             raise argparse.ArgumentTypeError(f"{text!r}: {kind} needs a sensor type, e.g. {example}")
         case "none":
+            if fields and fields[0].lower() in RTD_BY_NAME.keys() | TC_BY_NAME.keys():
+                raise argparse.ArgumentTypeError(f"{text!r}: a none channel has no sensor type: drop {fields[0]!r}")
             channel_type = getattr(ChannelType, "None")()
         case _:
             raise argparse.ArgumentTypeError(f"{text!r}: kind must be rtd, tc or none, not {kind!r}")
@@ -331,10 +346,54 @@ def parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
     return args
 
 
+def counted(number: int, noun: str) -> str:
+    return f"{number} {noun}{'' if number == 1 else 's'}"
+
+
+def system_error(error: BaseException) -> tuple[int | None, str]:
+    """The errno and the system's own words for a link error.
+
+    pyserial raises its own exception from the OSError and restates the port
+    and the errno in its text, so the OSError it came from is preferred;
+    termios errors carry (errno, text) as their arguments.
+    """
+    origin = error.__cause__ or error.__context__
+    if isinstance(origin, OSError) and origin.strerror:
+        return origin.errno, origin.strerror
+    if len(error.args) == 2 and isinstance(error.args[0], int) and isinstance(error.args[1], str):
+        return error.args[0], error.args[1]
+    return None, str(error)
+
+
+def access_hint(path: str) -> str:
+    """What would let this user open the device at `path`."""
+    try:
+        info = os.stat(path)
+        owner = pwd.getpwuid(info.st_uid).pw_name
+        group = grp.getgrgid(info.st_gid).gr_name
+    except (OSError, KeyError):
+        return "your user needs read and write access to the device"
+    device = f"the device ({stat.filemode(info.st_mode)} {owner}:{group})"
+    if info.st_mode & 0o060 == 0o060:
+        return f"{device} is open to group {group!r}: join it (sudo usermod -aG {group} $USER) and log in again"
+    return f"your user needs read and write access to {device}"
+
+
+def describe_link_error(error: BaseException, port: str) -> str:
+    number, words = system_error(error)
+    if number in (errno.EACCES, errno.EPERM):
+        return f"{words}; {access_hint(port)}"
+    if number == errno.EIO:
+        return f"{words} (the device went away, or its other end hung up)"
+    return words
+
+
 def echo_difference(sent: bytes, received: bytes) -> str | None:
     """What is wrong with `received` as an echo of `sent`, or None."""
     if received == sent:
         return None
+    if not received:
+        return f"nothing came back of the {len(sent)} bytes sent"
     pairs = zip(sent, received, strict=False)
     at = next((i for i, (a, b) in enumerate(pairs) if a != b), min(len(sent), len(received)))
     return f"the stream read back differs from the {len(sent)} bytes sent from byte {at} on ({len(received)} read back)"
@@ -349,22 +408,24 @@ def main(argv: Sequence[str] | None = None) -> int:
     write_timeout = transfer_time(len(sent), args.baud) + args.timeout
     try:
         port = serial.serial_for_url(args.port, baudrate=args.baud, timeout=0.05, write_timeout=write_timeout)
-    except (serial.SerialException, ValueError) as error:
-        print(f"cannot open {args.port}: {error}", file=sys.stderr)
+    except LINK_ERRORS + (ValueError,) as error:  # ValueError: a bad URL or setting
+        print(f"cannot open {args.port}: {describe_link_error(error, args.port)}", file=sys.stderr)
         return 1
+    doing = "writing"
     try:
         with port:
-            print(f"port {args.port} at {args.baud} baud: writing {len(packets)} packets, {len(sent)} bytes")
+            print(f"port {args.port} at {args.baud} baud: writing {counted(len(packets), 'packet')}, {len(sent)} bytes")
             port.write(sent)
             port.flush()
+            doing = "reading back"
             received = read_back(port, len(sent), args.timeout)
     except serial.SerialTimeoutException:
         print(f"{args.port}: writing {len(sent)} bytes timed out after {write_timeout:.3g} s", file=sys.stderr)
         return 1
-    except serial.SerialException as error:
-        print(f"{args.port}: link failed: {error}", file=sys.stderr)
+    except LINK_ERRORS as error:
+        print(f"{args.port}: the link failed while {doing}: {describe_link_error(error, args.port)}", file=sys.stderr)
         return 1
-    print(f"read back {len(received)} bytes")
+    print(f"read back {counted(len(received), 'byte')}")
     print()
 
     frames = 0
@@ -374,7 +435,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         print("\n".join(dump(item, frames)))
     if received:
         print()
-    found = f"{frames} frame{'' if frames == 1 else 's'}"
+    found = counted(frames, "frame")
     if not args.echo:
         print(f"{found} read back; no echo expected on {args.port}, so none checked (--echo checks)")
         return 0

@@ -9,6 +9,8 @@ value of a successful call is compared through describe().
 
 import struct
 
+import surface
+
 SETUP = r"""
 from functools import partial
 
@@ -298,8 +300,7 @@ def describe(value):
     if isinstance(value, float):
         return ("float", struct.pack("<d", value).hex())
     if isinstance(value, ChannelConfig):
-        fields = ("channel_type", "max_resistance", "min_resistance", "shunt_resistance", "r_ain0")
-        return ("ChannelConfig",) + tuple(describe(getattr(value, f)) for f in fields)
+        return ("ChannelConfig",) + tuple(describe(getattr(value, f)) for f in surface.FIELDS)
     if isinstance(value, ChannelType):
         return (type(value).__name__, len(value)) + ((repr(value._0),) if len(value) else ())
     if isinstance(value, (bytes, int, str, type(None))):

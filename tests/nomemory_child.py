@@ -137,41 +137,25 @@ def _armed(k):
     return module, error, landed_after
 """
 
-SUBMODULES = {
-    "kelvane.channel": "channel",
-    "kelvane.channel.packets": "channel.packets",
-    "kelvane.channel.packets.set_channel": "channel.packets.set_channel",
-    "kelvane.channel.rtd": "channel.rtd",
-    "kelvane.channel.rtd.packets": "channel.rtd.packets",
-    "kelvane.channel.rtd.packets.set_temperature": "channel.rtd.packets.set_temperature",
-}
-
 
 def check_working_module():
     """Imports kelvane the ordinary way and exercises it; returns a list of
     what is wrong."""
     import importlib
 
+    import surface
+
     problems = []
     sys.modules.pop("kelvane", None)
     kelvane = importlib.import_module("kelvane")
-    for key, path in SUBMODULES.items():
-        obj = kelvane
-        for part in path.split("."):
-            obj = getattr(obj, part)
-        if sys.modules.get(key) is not obj:
-            problems.append(f"sys.modules[{key!r}] is not kelvane.{path}")
-    expected_all = {
-        kelvane: ["channel", "set_channel_request", "sys_reset", "set_temperature_request"],
-        kelvane.channel: ["packets", "rtd"],
-        kelvane.channel.packets: ["set_channel"],
-        kelvane.channel.packets.set_channel: ["ChannelConfig", "ChannelType", "RTDType", "TCType"],
-        kelvane.channel.rtd: ["packets"],
-        kelvane.channel.rtd.packets: ["set_temperature"],
-    }
-    for module, names in expected_all.items():
+    for key, names in surface.TREE.items():
+        module = kelvane
+        for part in key.split(".")[1:]:
+            module = getattr(module, part)
+        if sys.modules.get(key) is not module:
+            problems.append(f"sys.modules[{key!r}] is not {key}")
         if getattr(module, "__all__", None) != names:
-            problems.append(f"{module.__name__}.__all__ is {getattr(module, '__all__', None)!r}")
+            problems.append(f"{key}.__all__ is {getattr(module, '__all__', None)!r}")
     m = kelvane.channel.packets.set_channel
     cfg = m.ChannelConfig(m.ChannelType.TC(m.TCType.K), 50.0, 0.5, 100.0, 1.0)
     if kelvane.set_channel_request(2, cfg, 258).hex() != "120000001700000001020202424800003f00000042c800003f800000":
@@ -184,7 +168,8 @@ def check_working_module():
     rtd = m.ChannelType.RTD(m.RTDType.Ni1000)
     if (len(none), len(rtd), repr(rtd[0]), int(rtd._0)) != (0, 1, "RTDType.Ni1000", 8):
         problems.append("channel types misbehave")
-    if [repr(getattr(m.TCType, n)) for n in "EJKNRSTB"] != [f"TCType.{n}" for n in "EJKNRSTB"]:
+    tc_members = surface.MEMBERS["TCType"]
+    if [repr(getattr(m.TCType, n)) for n in tc_members] != [f"TCType.{n}" for n in tc_members]:
         problems.append("TCType members are wrong")
     if type(cfg.channel_type) is not m.ChannelType.TC or cfg.r_ain0 != 1.0:
         problems.append("ChannelConfig getters misbehave")

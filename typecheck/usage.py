@@ -1,9 +1,8 @@
 """Typed use of the whole kelvane surface, checked with mypy --strict.
 
-assert_type pins what the stubs promise; each `type: ignore[code]` marks a
-call the stubs must reject (with warn_unused_ignores, an error that goes
-missing fails the check). The module also runs: `python usage.py` exercises
-the same calls against the installed extension.
+assert_type pins what the stubs promise; the calls they must refuse are in
+rejected.py. The module also runs: `python usage.py` exercises the same calls
+against the installed extension.
 """
 
 from __future__ import annotations
@@ -70,27 +69,6 @@ def model() -> None:
     cfg.channel_type = rtd
     assert sensor_code(cfg.channel_type) == 2
     assert sensor_code(unused) is None
-
-
-def rejected(cfg: ChannelConfig) -> None:
-    """Calls the stubs must refuse; never run."""
-    kelvane.sys_reset(0)  # type: ignore[call-arg]
-    kelvane.set_channel_request(1.5, cfg, 7)  # type: ignore[arg-type]
-    kelvane.set_channel_request(1, ChannelType.RTD(RTDType.PT100), 7)  # type: ignore[arg-type]
-    kelvane.set_temperature_request(1, "25", 2)  # type: ignore[arg-type]
-    kelvane.set_temperature_request(1, 25.0)  # type: ignore[call-arg]
-    kelvane.ChannelConfig(ChannelType.RTD(RTDType.PT100), 1, 2, 3, 4)  # type: ignore[attr-defined]
-    ChannelType.RTD(TCType.K)  # type: ignore[arg-type]
-    ChannelType.TC()  # type: ignore[call-arg]
-    ChannelConfig(RTDType.PT100, 1.0, 2.0, 3.0, 4.0)  # type: ignore[arg-type]
-    ChannelConfig(ChannelType.RTD(RTDType.PT100), 1.0, 2.0)  # type: ignore[call-arg]
-    cfg.shunt_resistance = "1.0"  # type: ignore[assignment]
-    cfg.channel_type = TCType.K  # type: ignore[assignment]
-    cfg.gain = 2.0  # type: ignore[attr-defined]
-    ChannelType.RTD(RTDType.PT100)._0 = RTDType.PT500  # type: ignore[misc]
-
-    class Sub(ChannelType.RTD):  # type: ignore[misc]
-        pass
 
 
 if __name__ == "__main__":
