@@ -109,7 +109,7 @@ lane-debug:              ; $(lane) scripts/test-python amd64 /usr/bin/python3.14
 lane-sanitize:           ; $(lane) scripts/sanitize
 lane-core-test:          ; $(lane) scripts/core-test
 lane-cross-core:         ; $(lane) scripts/cross-core
-lane-docs:               ; $(lane) bash -c 'scripts/docs-site build && scripts/docs-site check'
+lane-docs:               ; $(lane) scripts/docs-site check
 lane-arm64-3.14: lane-dist lane-arm64-root ; $(lane) scripts/test-python arm64 /usr/bin/python3.14 dist quick
 lane-arm64-%: lane-dist lane-arm64-root    ; $(lane) scripts/test-python arm64 /usr/bin/python$* dist core
 lane-amd64-%: lane-dist  ; $(lane) scripts/test-python amd64 /usr/bin/python$* dist
