@@ -50,7 +50,7 @@ core-test:          ; @scripts/core-test
 cross-core:         ; @scripts/cross-core
 cibuildwheel-check: ; @scripts/cibuildwheel-check
 sanitize:           ; @scripts/sanitize
-coverage:           ; @scripts/coverage
+coverage: debug-tools ; @scripts/coverage
 lint:               ; @scripts/lint
 format:             ; @scripts/lint --fix
 tools:              ; @scripts/lint --tools-only
