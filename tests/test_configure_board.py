@@ -262,6 +262,8 @@ class Board(threading.Thread):
             self.path = os.ttyname(self.follower)
         except OSError as error:
             # qemu-user cannot emulate what glibc's ttyname asks of the kernel.
+            os.close(self.controller)
+            os.close(self.follower)
             if error.errno != errno.ENOSYS:
                 raise
             pytest.skip("this system cannot name a pseudo-terminal's device (ttyname: ENOSYS)")
