@@ -21,7 +21,7 @@ fails), ends the run with a one-line message and exit status 1.
 A channel is written ``CHANNEL=KIND[:SENSOR][:MAX:MIN:SHUNT:R_AIN0]``: KIND is
 ``rtd``, ``tc`` or ``none``; SENSOR an RTDType or TCType member name (not
 given for ``none``); the four resistances in ohms default to 0. Needs
-kelvane and pyserial (``pip install kelvane[serial]``).
+kelvane and pyserial (``pip install 'kelvane[serial]'``).
 """
 
 from __future__ import annotations

@@ -25,8 +25,20 @@ import keyword
 import pathlib
 import types
 
-# Attributes every class has, or that are not part of what a caller uses.
-_CLASS_BOOKKEEPING = {"__new__", "__init__", "__doc__", "__module__", "__qualname__", "__repr__", "__str__"}
+_SUBCLASSABLE = 1 << 10  # Py_TPFLAGS_BASETYPE
+
+# Attributes every class has, or that are not part of what a caller uses
+# (copyreg caches __slotnames__ on a class once copy or pickle has tried it).
+_CLASS_BOOKKEEPING = {
+    "__new__",
+    "__init__",
+    "__doc__",
+    "__module__",
+    "__qualname__",
+    "__repr__",
+    "__str__",
+    "__slotnames__",
+}
 
 
 class _Default:
@@ -51,10 +63,14 @@ def _describe_all(all_) -> str:
     return "no __all__" if all_ is None else f"__all__ {list(all_)!r}"
 
 
-def _describe_class(bases: list[str], signature: str | None, type_check_only: bool = False) -> str:
+def _describe_class(bases: list[str], signature: str | None, final: bool = True, type_check_only: bool = False) -> str:
     derived = f" derived from {', '.join(bases)}" if bases else ""
     called = f"called as {signature}" if signature else "not callable"
-    return f"class{derived}, {called}" + (", not a name of its module" if type_check_only else "")
+    return (
+        ("final " if final else "")
+        + f"class{derived}, {called}"
+        + (", not a name of its module" if type_check_only else "")
+    )
 
 
 # ---------------------------------------------------------------------------
@@ -72,7 +88,8 @@ def _runtime_signature(obj) -> str | None:
 
 def _runtime_class(cls: type, key: str, module_key: str, out: dict, type_check_only: bool = False) -> None:
     bases = [b.__name__ for b in cls.__bases__ if b is not object]
-    out[key] = _describe_class(bases, _runtime_signature(cls), type_check_only)
+    final = not cls.__flags__ & _SUBCLASSABLE
+    out[key] = _describe_class(bases, _runtime_signature(cls), final, type_check_only)
     members = 0
     for name, value in vars(cls).items():
         if name in _CLASS_BOOKKEEPING:
@@ -93,13 +110,17 @@ def _runtime_class(cls: type, key: str, module_key: str, out: dict, type_check_o
             out[f"{key}.{name}"] = f"value {value!r}"
 
 
-def _runtime_module(module: types.ModuleType, key: str, out: dict) -> None:
+def _runtime_module(module: types.ModuleType, key: str, out: dict, seen: set) -> None:
     out[key] = f"module, {_describe_all(getattr(module, '__all__', None))}"
+    seen.add(id(module))
     for name, value in vars(module).items():
         if name.startswith("_"):
             continue
         if isinstance(value, types.ModuleType):
-            _runtime_module(value, f"{key}.{name}", out)
+            if id(value) in seen:  # a module of the tree bound a second time
+                out[f"{key}.{name}"] = f"module {value.__name__} again"
+            else:
+                _runtime_module(value, f"{key}.{name}", out, seen)
         elif isinstance(value, type):
             _runtime_class(value, f"{key}.{name}", key, out)
         elif callable(value):
@@ -111,7 +132,7 @@ def _runtime_module(module: types.ModuleType, key: str, out: dict) -> None:
 def running_surface(module: types.ModuleType) -> dict[str, str]:
     """The public surface of `module` (kelvane, or a build of it) as it runs."""
     out: dict[str, str] = {}
-    _runtime_module(module, module.__name__, out)
+    _runtime_module(module, module.__name__, out, set())
     return out
 
 
@@ -176,7 +197,8 @@ def _stub_class(node: ast.ClassDef, key: str, out: dict) -> None:
             for target in item.targets:
                 if isinstance(target, ast.Name):
                     attributes[f"{key}.{target.id}"] = f"value {ast.literal_eval(item.value)!r}"
-    out[key] = _describe_class(bases, signature, "type_check_only" in _decorators(node))
+    decorators = _decorators(node)
+    out[key] = _describe_class(bases, signature, "final" in decorators, "type_check_only" in decorators)
     out.update(attributes)
 
 
@@ -301,10 +323,12 @@ def expected_surface() -> dict[str, str]:
         out[f"{classes}.{enum}"] = _describe_class([], None)
         out[f"{classes}.{enum}.__int__"] = "method"
         out.update({f"{classes}.{enum}.{m}": f"member #{i}" for i, m in enumerate(members)})
-    out[f"{classes}.ChannelType"] = _describe_class([], None)
+    out[f"{classes}.ChannelType"] = _describe_class([], None, final=False)
     for attribute, (name, fields) in VARIANTS.items():
         key = f"{classes}.{name}" if keyword.iskeyword(attribute) else f"{classes}.ChannelType.{attribute}"
-        out[key] = _describe_class(["ChannelType"], f"({', '.join(fields)})", keyword.iskeyword(attribute))
+        out[key] = _describe_class(
+            ["ChannelType"], f"({', '.join(fields)})", type_check_only=keyword.iskeyword(attribute)
+        )
         out[f"{key}.__len__"] = out[f"{key}.__getitem__"] = "method"
         out[f"{key}.__match_args__"] = f"value {fields!r}"
         out.update({f"{key}.{field}": "field" for field in fields})

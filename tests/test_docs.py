@@ -7,7 +7,8 @@ Fenced blocks are read by their language:
   block right after it, or nothing;
 - ``sh``: run in a copy of examples/ when `runnable` allows it (its output,
   likewise, is a ``text`` block right after it), else it carries a
-  ``<!-- not run: why -->`` line right before it;
+  ``*Not run by the doc tests: why.*`` line right before it, which
+  readers see too;
 - ``console``: a ``$ command`` transcript, run like ``sh`` but compared with
   the output below the command, whatever the exit status;
 - ``text``: shown, not run.
@@ -33,7 +34,7 @@ EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
 LANGUAGES = {"pycon", "python", "sh", "console", "text"}
 
 FENCE = re.compile(r"^```(\S*)\n(.*?)^```\n", re.M | re.S)
-NOT_RUN = re.compile(r"<!-- not run: \S.* -->\n\s*$")
+NOT_RUN = re.compile(r"\*Not run by the doc tests: \S[^*\n]*\*\n\s*$")
 
 
 class Block:
@@ -129,7 +130,7 @@ def test_sh_blocks(block, tmp_path):
     command = block.body.replace("\\\n", "")
     if mark := NOT_RUN.search(block.before):
         pytest.skip(mark[0].strip())
-    assert runnable(command), f"{block}: mark it <!-- not run: why --> or make it safe to run"
+    assert runnable(command), f"{block}: mark it *Not run by the doc tests: why.* or make it safe to run"
     proc = run_shell(command, tmp_path)
     assert proc.returncode == 0, proc.stderr
     if block.output is not None:
@@ -141,7 +142,7 @@ def test_console_blocks(block, tmp_path):
     command, _, shown = block.body.partition("\n")
     if mark := NOT_RUN.search(block.before):
         pytest.skip(mark[0].strip())
-    assert command.startswith("$ ") and runnable(command[2:]), f"{block}: mark it <!-- not run: why -->"
+    assert command.startswith("$ ") and runnable(command[2:]), f"{block}: mark it *Not run by the doc tests: why.*"
     proc = run_shell(command[2:], tmp_path)
     assert_shows(shown, proc.stdout + proc.stderr, block)
 

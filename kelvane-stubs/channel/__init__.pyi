@@ -1,3 +1,5 @@
+"""Channel commands and the channel model; see `kelvane.channel.packets.set_channel`."""
+
 from . import packets as packets
 from . import rtd as rtd
 

@@ -1,1 +1,1 @@
-# An empty module: the set-temperature builder is kelvane.set_temperature_request.
+"""An empty module: the set-temperature builder is `kelvane.set_temperature_request`."""
