@@ -87,8 +87,8 @@ clean:
 ROOT_VERSIONS := 3.13 3.14 3.15
 HOST_PYTHONS  := $(if $(filter test lanes,$(MAKECMDGOALS)),$(shell scripts/find-pythons))
 LANES          = lint dist arm64-root debug sanitize core-test cross-core docs \
-                 $(addprefix arm64-,$(ROOT_VERSIONS)) $(addprefix amd64-,$(ROOT_VERSIONS)) \
-                 $(foreach py,$(HOST_PYTHONS),host-$(subst python,,$(notdir $(py)))) cibuildwheel-check index-rehearsal
+                 $(addprefix arm64-,$(ROOT_VERSIONS)) index-rehearsal cibuildwheel-check \
+                 $(addprefix amd64-,$(ROOT_VERSIONS)) $(foreach py,$(HOST_PYTHONS),host-$(subst python,,$(notdir $(py))))
 lane            = @scripts/lane $(patsubst lane-%,%,$@)
 
 test: export KELVANE_REQUIRE_TOOLS := 1
