@@ -48,8 +48,19 @@ newest_python() {
 python_venv() {
     local py=$1 dir=$2
     shift 2
-    "$(dirname "${BASH_SOURCE[0]}")/ensure-venv" "$py" "$dir" || die "could not make the venv $dir from $py"
+    # One maker at a time: make test's lanes may ask for the same venv at once.
+    mkdir -p "$(dirname "$dir")"
+    flock "$dir.lock" "$(dirname "${BASH_SOURCE[0]}")/ensure-venv" "$py" "$dir" \
+        || die "could not make the venv $dir from $py"
     if [ $# -gt 0 ]; then
         "$dir/bin/python" -m pip install --quiet "$@" || die "pip could not install $* into $dir"
     fi
+}
+
+# dist_wheel DIR TAG ARCH: the release wheel in DIR for CPython TAG (cp314)
+# on ARCH (x86_64 or aarch64).
+dist_wheel() {
+    local wheel
+    wheel=$(ls "$1"/kelvane-*-"$2-$2"-manylinux*_"$3".whl 2>/dev/null) || die "no $2 $3 wheel in $1/: run make dist"
+    printf '%s\n' "$wheel"
 }
