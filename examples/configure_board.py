@@ -8,7 +8,8 @@ it, decoded field by field.
 The default port is pyserial's loopback, ``loop://``, which hands back every
 byte written to it, so the example runs without hardware and shows exactly
 what a board would receive; there the stream read back must equal the one
-sent (the echo check). For a real board give its device and speed::
+sent (the echo check). For a real board give its device and speed (not run
+by the doc tests: needs a board on /dev/ttyUSB0)::
 
     python examples/configure_board.py --port /dev/ttyUSB0 --baud 115200 \
         0=rtd:PT100:400:18:1000:10 1=tc:K:50:0.5:100:1 2=none

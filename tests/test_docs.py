@@ -110,12 +110,19 @@ def test_pycon_examples(path):
 
 
 @pytest.mark.parametrize("path", EXAMPLES, ids=lambda p: p.name)
-def test_example_docstrings(path):
+def test_example_docstrings(path, tmp_path):
     docstring = ast.get_docstring(ast.parse(path.read_text())) or ""
     test = doctest.DocTestParser().get_doctest(docstring, {}, path.name, str(path), 0)
     runner = doctest.DocTestRunner()
     runner.run(test)
     assert runner.summarize(verbose=False).failed == 0
+    # A command in a literal block runs on the loopback, or the text says why not.
+    for match in re.finditer(r"::\n\n((?:    .*\n?)+)", docstring):
+        command = " ".join(line.strip().rstrip("\\") for line in match[1].splitlines())
+        paragraph = " ".join(docstring[: match.start()].split("\n\n")[-1].split())
+        if "not run by the doc tests" not in paragraph:
+            assert runnable(command) and "loop://" in command, f"{path.name}: {command}: use loop:// or say why not"
+            assert run_shell(command, tmp_path).returncode == 0, f"{path.name}: {command}"
 
 
 @of("python")
