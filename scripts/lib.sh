@@ -57,6 +57,26 @@ python_venv() {
     fi
 }
 
+# use_uv: sets `uv` to the path of uv, at its pinned version in .venv/uv,
+# installed there first if need be (under the venv's lock: make test's lanes
+# ask at once), and exports UV_CACHE_DIR, for what runs next and
+# scripts/in-root alike: one cache for the machine, outside the clone, where
+# root may write.
+use_uv() {
+    local venv=$PWD/.venv/uv version=0.13.10 cache=${KELVANE_UV_CACHE:-/var/cache/kelvane/uv-cache}
+    case $("$venv/bin/uv" --version 2>/dev/null) in
+        "uv $version "*) ;;
+        *)
+            python_venv "$(newest_python)" "$venv" >/dev/null
+            flock "$venv.lock" "$venv/bin/python" -m pip install --quiet "uv==$version" \
+                || die "pip could not install uv $version into $venv"
+            ;;
+    esac
+    mkdir -p "$cache" 2>/dev/null && [ -w "$cache" ] || cache=$PWD/build/uv-cache
+    export UV_CACHE_DIR=$cache
+    uv=$venv/bin/uv
+}
+
 # dist_wheel DIR TAG ARCH: the release wheel in DIR for CPython TAG (cp314)
 # on ARCH (x86_64 or aarch64).
 dist_wheel() {
