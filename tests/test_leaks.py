@@ -35,8 +35,7 @@ pytestmark = pytest.mark.slow
 class _MallInfo2(ctypes.Structure):
     _fields_ = [
         (field, ctypes.c_size_t)
-        for field in ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
-                      "keepcost")
+        for field in "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()
     ]
 
 
@@ -105,7 +104,7 @@ def assert_no_growth(loop, calls):
         before = memory()
         loop(calls)
         gc.collect()
-        blocks, heap, rss = (after - then for after, then in zip(memory(), before))
+        blocks, heap, rss = (after - then for after, then in zip(memory(), before, strict=True))
         growth.append((blocks, heap, rss))
         if blocks <= BLOCK_SLACK and heap <= HEAP_SLACK and (SANITIZED or rss <= RSS_SLACK):
             return
