@@ -6,9 +6,15 @@ import platform
 from collections import Counter
 
 import pytest
-from helpers import ChannelType_None
+from helpers import ChannelType_None, examples
+from hypothesis import settings
 
 from kelvane.channel.packets.set_channel import ChannelConfig, ChannelType, RTDType, TCType
+
+# Property tests without counts of their own take hypothesis's 100 examples,
+# scaled like the rest.
+settings.register_profile("kelvane", max_examples=examples(100))
+settings.load_profile("kelvane")
 
 # ---------------------------------------------------------------------------
 # The closing summary: what the long runs covered, and the interpreter's own

@@ -4,11 +4,23 @@ exception, and a fresh interpreter. The model of the module's behaviour, the
 oracle, is model.py, which builds on this.
 """
 
+import os
 import subprocess
 import sys
 import textwrap
 
 from kelvane.channel.packets.set_channel import ChannelType
+
+# Examples per property test; KELVANE_FUZZ_SCALE stretches or shrinks every
+# count (make check, the sanitizer and debug-interpreter runs and the emulated
+# aarch64 runs take fewer).
+FUZZ_SCALE = float(os.environ.get("KELVANE_FUZZ_SCALE", "1"))
+
+
+def examples(count):
+    """`count` examples at KELVANE_FUZZ_SCALE, ten at the least."""
+    return max(10, int(count * FUZZ_SCALE))
+
 
 # The variant classes; `None` is a keyword, so that one is reached by name.
 ChannelType_None = getattr(ChannelType, "None")

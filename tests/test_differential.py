@@ -5,7 +5,6 @@ cause, and user code must be called in the same order with the same effect.
 """
 
 import math
-import os
 import struct
 
 import model
@@ -18,6 +17,7 @@ from helpers import (
     ChannelType_None,
     ChannelType_RTD,
     ChannelType_TC,
+    examples,
 )
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -35,14 +35,10 @@ pytestmark = [
     pytest.mark.filterwarnings("ignore:Generating overly large repr"),
 ]
 
-# Examples per test; KELVANE_FUZZ_SCALE stretches or shrinks every count
-# (the sanitizer run uses a smaller scale).
-SCALE = float(os.environ.get("KELVANE_FUZZ_SCALE", "1"))
 
-
-def fuzz(examples, **extra):
+def fuzz(count, **extra):
     return settings(
-        max_examples=max(10, int(examples * SCALE)),
+        max_examples=examples(count),
         deadline=None,
         database=None,
         suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.filter_too_much],

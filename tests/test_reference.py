@@ -8,6 +8,7 @@ import pathlib
 import types
 
 import pytest
+from helpers import examples
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -52,7 +53,7 @@ def test_sys_reset():
     assert reference.sys_reset() == kelvane.sys_reset()
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(300), deadline=None)
 @given(c_number=U64, temperature=REALS, id=U32)
 def test_set_temperature_request(c_number, temperature, id):
     assert reference.set_temperature_request(c_number, temperature, id) == kelvane.set_temperature_request(
@@ -60,7 +61,7 @@ def test_set_temperature_request(c_number, temperature, id):
     )
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(300), deadline=None)
 @given(c_number=U64, channel_type=channel_types(), floats=st.lists(REALS, min_size=4, max_size=4), id=U32)
 def test_set_channel_request(c_number, channel_type, floats, id):
     native_type, reference_type = channel_type
