@@ -87,7 +87,7 @@ clean:
 # waits only for what it needs (the wheels, the arm64 root).
 ROOT_VERSIONS := 3.13 3.14 3.15
 HOST_PYTHONS  := $(if $(filter test lanes,$(MAKECMDGOALS)),$(shell scripts/find-pythons))
-LANES          = lint dist arm64-root debug sanitize core-test cross-core docs \
+LANES          = lint dist amd64-root arm64-root debug sanitize core-test cross-core docs \
                  $(addprefix arm64-,$(ROOT_VERSIONS)) index-rehearsal cibuildwheel-check \
                  $(addprefix amd64-,$(ROOT_VERSIONS)) $(foreach py,$(HOST_PYTHONS),host-$(subst python,,$(notdir $(py))))
 lane            = @scripts/lane $(patsubst lane-%,%,$@)
@@ -105,8 +105,9 @@ lanes: $(addprefix lane-,$(LANES))
 
 lane-lint:               ; $(lane) scripts/lint
 lane-dist:               ; $(lane) scripts/dist dist
+lane-amd64-root:         ; $(lane) scripts/debian-root amd64
 lane-arm64-root:         ; $(lane) scripts/debian-root arm64
-lane-debug:              ; $(lane) env KELVANE_FUZZ_SCALE=0.25 scripts/test-python amd64 /usr/bin/python3.14d source
+lane-debug: lane-amd64-root ; $(lane) env KELVANE_FUZZ_SCALE=0.25 scripts/test-python amd64 /usr/bin/python3.14d source
 lane-sanitize:           ; $(lane) scripts/sanitize
 lane-core-test:          ; $(lane) scripts/core-test
 lane-cross-core:         ; $(lane) scripts/cross-core

@@ -77,6 +77,23 @@ use_uv() {
     uv=$venv/bin/uv
 }
 
+# use_ccache WHERE: CMake's builds of this tree (the tests' own, the debug
+# and sanitizer builds; never the release wheels) compile through ccache from
+# here on, with one cache per machine that every clone shares, outside the
+# clone: a fresh clone, as CI makes, compiles only what changed. WHERE is
+# host, or amd64 for the Debian root (its ccache, another version, keeps a
+# cache of its own; scripts/in-root binds it). Paths under the clone are
+# hashed relative to it, so that clones at other paths hit. Installs ccache
+# with apt-get where it is missing and root may; without it, does nothing.
+use_ccache() {
+    local cache=${KELVANE_CCACHE:-/var/cache/kelvane/ccache}
+    if [ "$1" = host ] && ! command -v ccache >/dev/null; then
+        [ "$(id -u)" = 0 ] && (apt_install ccache) >/dev/null 2>&1 || return 0
+    fi
+    mkdir -p "$cache/$1" 2>/dev/null && [ -w "$cache/$1" ] || cache=$PWD/build/ccache
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_DIR=$cache/$1 CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=2G
+}
+
 # dist_wheel DIR TAG ARCH: the release wheel in DIR for CPython TAG (cp314)
 # on ARCH (x86_64 or aarch64).
 dist_wheel() {
