@@ -83,13 +83,14 @@ clean:
 # with a quarter of the property tests' examples, as under the sanitizers;
 # the arm64 root runs, under qemu-user, the tests not marked slow on the
 # aarch64 wheels, at a twentieth of the property tests' examples (3.13 and
-# 3.15 without the differential ones). Lanes run two at a time, the longest first; a lane
-# waits only for what it needs (the wheels, the arm64 root).
+# 3.15 without the differential ones). Lanes run two at a time, the longest first and
+# the few-second ones last, to fill the end; a lane waits only for what it needs (the
+# wheels, the roots).
 ROOT_VERSIONS := 3.13 3.14 3.15
 HOST_PYTHONS  := $(if $(filter test lanes,$(MAKECMDGOALS)),$(shell scripts/find-pythons))
-LANES          = lint dist amd64-root arm64-root debug sanitize core-test cross-core docs \
-                 $(addprefix arm64-,$(ROOT_VERSIONS)) index-rehearsal cibuildwheel-check \
-                 $(addprefix amd64-,$(ROOT_VERSIONS)) $(foreach py,$(HOST_PYTHONS),host-$(subst python,,$(notdir $(py))))
+LANES          = dist amd64-root arm64-root debug sanitize arm64-3.14 arm64-3.15 arm64-3.13 index-rehearsal \
+                 cibuildwheel-check $(addprefix amd64-,$(ROOT_VERSIONS)) docs \
+                 $(foreach py,$(HOST_PYTHONS),host-$(subst python,,$(notdir $(py)))) core-test lint cross-core
 lane            = @scripts/lane $(patsubst lane-%,%,$@)
 
 test: export KELVANE_REQUIRE_TOOLS := 1
