@@ -4,6 +4,8 @@ the test-only command get_status_request (code 0x02, payload the one byte
 KELVANE_TEST_COMMAND builds in. It is registered, binds its keywords, encodes,
 and the surface check refuses it until its stub exists."""
 
+import fcntl
+import hashlib
 import json
 import os
 import shutil
@@ -16,8 +18,19 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 TESTS = Path(__file__).resolve().parent
-# Its own build tree, kept, so that a second run only relinks what changed.
-BUILD = ROOT / "build" / f"test-command-{sysconfig.get_config_var('SOABI')}"
+
+
+def _build_dir():
+    # Its own build tree, kept, so that a second run only relinks what changed:
+    # one per interpreter and compiler. Debian's 3.13 and a pyenv 3.13 share a
+    # SOABI and run at once in make test, and a module built by the newer g++
+    # of one does not load beside the older libstdc++ of the other.
+    compiler = shutil.which(os.environ.get("CXX", "c++")) or ""
+    key = f"{sys.base_prefix}\0{os.path.realpath(compiler)}".encode()
+    return ROOT / "build" / f"test-command-{sysconfig.get_config_var('SOABI')}-{hashlib.sha256(key).hexdigest()[:8]}"
+
+
+BUILD = _build_dir()
 
 PROBE = """
 import json, pathlib, sys
@@ -59,9 +72,13 @@ def module_dir():
         pytest.skip("no CMake and C++ compiler to build the module with its test command")
     configure = [cmake, "-S", str(ROOT), "-B", str(BUILD), "-DCMAKE_BUILD_TYPE=Release", "-DKELVANE_WERROR=ON"]
     configure += ["-DKELVANE_TEST_COMMAND=ON", f"-DPython_EXECUTABLE={sys.executable}"]
-    for command in (configure, [cmake, "--build", str(BUILD)]):
-        run = subprocess.run(command, capture_output=True, text=True)
-        assert run.returncode == 0, f"{' '.join(command)}\n{run.stdout[-3000:]}\n{run.stderr[-3000:]}"
+    BUILD.parent.mkdir(parents=True, exist_ok=True)
+    # Two runs with one interpreter (a lane and the sanitizer lane) build it one at a time.
+    with open(BUILD.with_name(BUILD.name + ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        for command in (configure, [cmake, "--build", str(BUILD)]):
+            run = subprocess.run(command, capture_output=True, text=True)
+            assert run.returncode == 0, f"{' '.join(command)}\n{run.stdout[-3000:]}\n{run.stderr[-3000:]}"
     return BUILD
 
 
