@@ -57,13 +57,20 @@ python_venv() {
     fi
 }
 
+# machine_cache DIR FALLBACK: prints DIR, a cache the machine's clones share,
+# made if need be, where it may be written; else FALLBACK under the clone's
+# build/ (without root, say).
+machine_cache() {
+    if mkdir -p "$1" 2>/dev/null && [ -w "$1" ]; then echo "$1"; else echo "$PWD/build/$2"; fi
+}
+
 # use_uv: sets `uv` to the path of uv, at its pinned version in .venv/uv,
 # installed there first if need be (under the venv's lock: make test's lanes
 # ask at once), and exports UV_CACHE_DIR, for what runs next and
 # scripts/in-root alike: one cache for the machine, outside the clone, where
 # root may write.
 use_uv() {
-    local venv=$PWD/.venv/uv version=0.13.10 cache=${KELVANE_UV_CACHE:-/var/cache/kelvane/uv-cache}
+    local venv=$PWD/.venv/uv version=0.13.10
     case $("$venv/bin/uv" --version 2>/dev/null) in
         "uv $version "*) ;;
         *)
@@ -72,8 +79,8 @@ use_uv() {
                 || die "pip could not install uv $version into $venv"
             ;;
     esac
-    mkdir -p "$cache" 2>/dev/null && [ -w "$cache" ] || cache=$PWD/build/uv-cache
-    export UV_CACHE_DIR=$cache
+    UV_CACHE_DIR=$(machine_cache "${KELVANE_UV_CACHE:-/var/cache/kelvane/uv-cache}" uv-cache)
+    export UV_CACHE_DIR
     uv=$venv/bin/uv
 }
 
@@ -86,12 +93,11 @@ use_uv() {
 # hashed relative to it, so that clones at other paths hit. Installs ccache
 # with apt-get where it is missing and root may; without it, does nothing.
 use_ccache() {
-    local cache=${KELVANE_CCACHE:-/var/cache/kelvane/ccache}
     if [ "$1" = host ] && ! command -v ccache >/dev/null; then
         [ "$(id -u)" = 0 ] && (apt_install ccache) >/dev/null 2>&1 || return 0
     fi
-    mkdir -p "$cache/$1" 2>/dev/null && [ -w "$cache/$1" ] || cache=$PWD/build/ccache
-    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_DIR=$cache/$1 CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=2G
+    CCACHE_DIR=$(machine_cache "${KELVANE_CCACHE:-/var/cache/kelvane/ccache}/$1" "ccache/$1")
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_DIR CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=2G
 }
 
 # dist_wheel DIR TAG ARCH: the release wheel in DIR for CPython TAG (cp314)
